@@ -1,0 +1,25 @@
+# Warnings for our own code only (third-party headers stay quiet).
+function(auralink_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# auralink_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
+# Each test process gets a private temp folder via AURALINK_TEST_TMP set by the fixture helpers.
+function(auralink_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  auralink_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "AURALINK_BUILD_DIR=${CMAKE_BINARY_DIR};AURALINK_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+endfunction()
+
+# auralink_com_server(NAME SOURCES... LIBS ...): a loadable COM server module.
+function(auralink_com_server name)
+  cmake_parse_arguments(M "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} MODULE ${M_SOURCES})
+  set_target_properties(${name} PROPERTIES PREFIX "lib")
+  auralink_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${M_LIBS})
+  install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/auralink)
+endfunction()

@@ -1,0 +1,3 @@
+#pragma once
+#include "windef.h"
+#include "winerror.h"

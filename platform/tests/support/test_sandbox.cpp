@@ -1,0 +1,61 @@
+#include "test_sandbox.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace auralink::testing {
+
+namespace {
+void Restore(const char* name, bool had, const std::string& value) {
+  if (had)
+    setenv(name, value.c_str(), 1);
+  else
+    unsetenv(name);
+}
+}  // namespace
+
+TestSandbox::TestSandbox() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "auralink-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+  dir_ = pattern;
+  registry_ = Path("registry.reg");
+  trace_ = Path("trace.log");
+  if (const char* r = std::getenv("AURALINK_REGISTRY")) hadRegistry_ = true, savedRegistry_ = r;
+  if (const char* o = std::getenv("ODBCINI")) hadOdbcIni_ = true, savedOdbcIni_ = o;
+  setenv("AURALINK_REGISTRY", registry_.c_str(), 1);
+  setenv("ODBCINI", Path("odbc.ini").c_str(), 1);
+}
+
+TestSandbox::~TestSandbox() {
+  Restore("AURALINK_REGISTRY", hadRegistry_, savedRegistry_);
+  Restore("ODBCINI", hadOdbcIni_, savedOdbcIni_);
+  std::error_code ec;
+  std::filesystem::remove_all(dir_, ec);
+}
+
+std::string TestSandbox::ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void TestSandbox::WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+std::string TestSandbox::BuildDir() {
+  const char* d = std::getenv("AURALINK_BUILD_DIR");
+  return d ? d : "";
+}
+
+std::string TestSandbox::SourceDir() {
+  const char* d = std::getenv("AURALINK_SOURCE_DIR");
+  return d ? d : "";
+}
+
+}  // namespace auralink::testing
