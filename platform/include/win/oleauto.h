@@ -3,6 +3,10 @@
 #include "oaidl.h"
 #include "stringapiset.h"
 
+// VariantChangeType flags.
+#define VARIANT_NOVALUEPROP 0x01
+#define VARIANT_ALPHABOOL 0x02  // booleans become "True"/"False" rather than "-1"/"0"
+
 extern "C" {
 BSTR SysAllocString(const OLECHAR* psz);
 BSTR SysAllocStringLen(const OLECHAR* strIn, UINT ui);
@@ -16,6 +20,7 @@ void VariantInit(VARIANTARG* pvarg);
 HRESULT VariantClear(VARIANTARG* pvarg);
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
 HRESULT VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags, VARTYPE vt);
+HRESULT VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
@@ -32,4 +37,5 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa);
 HRESULT SafeArrayLock(SAFEARRAY* psa);
 HRESULT SafeArrayUnlock(SAFEARRAY* psa);
 HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+HRESULT SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
 }

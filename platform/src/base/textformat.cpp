@@ -1,0 +1,53 @@
+#include <textformat.h>
+
+#include <locale.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace auralink::platform {
+
+namespace {
+// A UTF-8 character-type locale used only for the duration of one formatting call on the
+// calling thread, so "%S" converts non-ASCII text instead of failing in the "C" locale.
+locale_t Utf8Locale() {
+  static locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return l;
+  }();
+  return locale;
+}
+}  // namespace
+
+std::string FormatTextV(const char* format, va_list args) {
+  if (!format) return std::string();
+  locale_t utf8 = Utf8Locale();
+  locale_t previous = utf8 ? uselocale(utf8) : static_cast<locale_t>(0);
+  char stackBuffer[512];
+  va_list copy;
+  va_copy(copy, args);
+  int needed = std::vsnprintf(stackBuffer, sizeof stackBuffer, format, copy);
+  va_end(copy);
+  std::string text;
+  if (needed < 0) {
+    text = format;  // an unconvertible argument: keep at least the format itself
+  } else if (static_cast<size_t>(needed) < sizeof stackBuffer) {
+    text.assign(stackBuffer, static_cast<size_t>(needed));
+  } else {
+    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    text.assign(buffer.data(), static_cast<size_t>(needed));
+  }
+  if (utf8) uselocale(previous);
+  return text;
+}
+
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatTextV(format, args);
+  va_end(args);
+  return text;
+}
+
+}  // namespace auralink::platform
