@@ -50,6 +50,15 @@ LPVOID CoTaskMemAlloc(SIZE_T cb);
 void CoTaskMemFree(LPVOID pv);
 }
 
+// The entry points of an in-process server module. Declared here so that a module's
+// definitions are exported even when the module hides its other symbols.
+extern "C" {
+__attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+__attribute__((visibility("default"))) HRESULT DllCanUnloadNow();
+__attribute__((visibility("default"))) HRESULT DllRegisterServer();
+__attribute__((visibility("default"))) HRESULT DllUnregisterServer();
+}
+
 namespace auralink::platform {
 // Why the last CoCreateInstance/CoGetClassObject on this thread failed, for trace lines
 // (the module path and the loader's message, or the missing registry key).
