@@ -4,14 +4,12 @@ function(auralink_warnings target)
 endfunction()
 
 # auralink_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
-# Each test process gets a private temp folder via AURALINK_TEST_TMP set by the fixture helpers.
 function(auralink_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   auralink_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "AURALINK_BUILD_DIR=${CMAKE_BINARY_DIR};AURALINK_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
 endfunction()
 
 # auralink_com_server(NAME SOURCES... LIBS ...): a loadable COM server module.

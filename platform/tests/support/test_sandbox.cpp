@@ -50,12 +50,12 @@ void TestSandbox::WriteFile(const std::string& path, const std::string& text) {
 
 std::string TestSandbox::BuildDir() {
   const char* d = std::getenv("AURALINK_BUILD_DIR");
-  return d ? d : "";
+  return d ? d : AURALINK_TREE_BUILD_DIR;
 }
 
 std::string TestSandbox::SourceDir() {
   const char* d = std::getenv("AURALINK_SOURCE_DIR");
-  return d ? d : "";
+  return d ? d : AURALINK_TREE_SOURCE_DIR;
 }
 
 }  // namespace auralink::testing

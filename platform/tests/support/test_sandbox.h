@@ -20,7 +20,8 @@ class TestSandbox {
 
   static std::string ReadFile(const std::string& path);
   static void WriteFile(const std::string& path, const std::string& text);
-  // The build tree (set by CTest); empty when run by hand outside it.
+  // The build and source trees this test was built in (AURALINK_BUILD_DIR and
+  // AURALINK_SOURCE_DIR override them).
   static std::string BuildDir();
   static std::string SourceDir();
 
