@@ -25,13 +25,16 @@ TestSandbox::TestSandbox() {
   trace_ = Path("trace.log");
   if (const char* r = std::getenv("AURALINK_REGISTRY")) hadRegistry_ = true, savedRegistry_ = r;
   if (const char* o = std::getenv("ODBCINI")) hadOdbcIni_ = true, savedOdbcIni_ = o;
+  if (const char* s = std::getenv("ODBCSYSINI")) hadOdbcSysIni_ = true, savedOdbcSysIni_ = s;
   setenv("AURALINK_REGISTRY", registry_.c_str(), 1);
   setenv("ODBCINI", Path("odbc.ini").c_str(), 1);
+  setenv("ODBCSYSINI", dir_.c_str(), 1);  // keeps /etc/odbc.ini and odbcinst.ini out of the test
 }
 
 TestSandbox::~TestSandbox() {
   Restore("AURALINK_REGISTRY", hadRegistry_, savedRegistry_);
   Restore("ODBCINI", hadOdbcIni_, savedOdbcIni_);
+  Restore("ODBCSYSINI", hadOdbcSysIni_, savedOdbcSysIni_);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

@@ -1,5 +1,5 @@
 // A private corner of the file system for one test: its own temporary folder, registry
-// file (AURALINK_REGISTRY), trace file and ODBC configuration (ODBCINI), removed again
+// file (AURALINK_REGISTRY), trace file and ODBC configuration (ODBCINI, ODBCSYSINI), removed again
 // when the sandbox goes. Tests never touch the machine's real configuration.
 #pragma once
 #include <string>
@@ -33,6 +33,8 @@ class TestSandbox {
   std::string savedOdbcIni_;
   bool hadRegistry_ = false;
   bool hadOdbcIni_ = false;
+  std::string savedOdbcSysIni_;
+  bool hadOdbcSysIni_ = false;
 };
 
 }  // namespace auralink::testing

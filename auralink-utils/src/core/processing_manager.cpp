@@ -1,0 +1,133 @@
+#include <auralink/conf_repository.h>
+#include <auralink/config_keys.h>
+#include <auralink/interfaces.h>
+#include <auralink/payload_arrays.h>
+#include <auralink/processing_manager.h>
+#include <auralink/trace_utils.h>
+#include <objbase.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "bstr_holder.h"
+
+namespace {
+
+constexpr const char* kComponent = "ProcessingManager";
+
+// One agent's processing object. Calls for an agent are serialised: the processing classes
+// are apartment-threaded and keep no locks, while sinks call from several threads.
+struct AgentProcessor {
+  std::recursive_mutex callMutex;
+  IProcessing* object = nullptr;  // kept for the life of the process
+};
+
+// Creates the agent's processing class through its "ProcessingID" and initialises it with
+// the agent name. Null, after a trace line, when that fails.
+IProcessing* CreateProcessor(const std::string& agentName) {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  std::string agentKey = auralink::config::AgentKey(agentName);
+  char classText[MAX_PATH] = "";
+  DWORD size = sizeof classText;
+  if (!CConfRepositoryManager::GetInstance()->ReadStr(agentKey.c_str(), auralink::config::kProcessingId, nullptr,
+                                                      classText, &size)) {
+    trace->LogMsg(0, kComponent, "Unable to read %s of the agent %s (key %s)", auralink::config::kProcessingId,
+                  agentName.c_str(), agentKey.c_str());
+    return nullptr;
+  }
+  CLSID clsid;
+  if (!auralink::platform::GuidFromString(classText, clsid)) {
+    trace->LogMsg(0, kComponent, "The %s of the agent %s is not a class identifier: %s",
+                  auralink::config::kProcessingId, agentName.c_str(), classText);
+    return nullptr;
+  }
+  IProcessing* processor = nullptr;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IProcessing),
+                                reinterpret_cast<void**>(&processor));
+  if (FAILED(hr) || !processor) {
+    trace->LogMsg(0, kComponent, "Unable to create the processing class %s of the agent %s (hr = 0x%08X): %s",
+                  classText, agentName.c_str(), static_cast<unsigned>(hr), auralink::platform::LastComFailureText());
+    return nullptr;
+  }
+  auralink::core::BstrHolder name = auralink::core::MakeBstr(agentName);
+  hr = name ? processor->Initialize(name.get()) : E_OUTOFMEMORY;
+  if (FAILED(hr)) {
+    trace->LogMsg(0, kComponent, "Unable to initialize the processing class %s of the agent %s (hr = 0x%08X)",
+                  classText, agentName.c_str(), static_cast<unsigned>(hr));
+    processor->Release();
+    return nullptr;
+  }
+  trace->LogMsg(2, kComponent, "Processing class %s created for the agent %s", classText, agentName.c_str());
+  return processor;
+}
+
+}  // namespace
+
+struct CProcessingManager::Agents {
+  std::mutex mutex;
+  std::map<std::string, AgentProcessor> byName;
+
+  AgentProcessor& For(const std::string& agentName) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return byName[agentName];  // map nodes stay put, so the reference outlives the lock
+  }
+};
+
+CProcessingManager::CProcessingManager() : agents_(std::make_unique<Agents>()) {}
+CProcessingManager::~CProcessingManager() = default;
+
+CProcessingManager* CProcessingManager::GetInstance() {
+  // Never destroyed: the processing objects live in modules that may be gone at exit.
+  static CProcessingManager* instance = new CProcessingManager();
+  return instance;
+}
+
+int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, const char* objectId,
+                                         const char* stream, LONG* opCount, SAFEARRAY** opArray, LONG* objCount,
+                                         SAFEARRAY** objArray) {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  if (!agentName || !*agentName || !opCount || !opArray || !objCount || !objArray) {
+    trace->LogMsg(0, kComponent, "ProcessingObject called without an agent name or without its outputs");
+    return 0;
+  }
+  std::string agent = agentName;
+  AgentProcessor& processor = agents_->For(agent);
+  std::lock_guard<std::recursive_mutex> lock(processor.callMutex);
+  if (!processor.object) {
+    processor.object = CreateProcessor(agent);
+    if (!processor.object) return 0;
+  }
+
+  auralink::core::BstrHolder id = auralink::core::MakeBstr(objectId ? objectId : "");
+  auralink::core::BstrHolder text = auralink::core::MakeBstr(stream ? stream : "");
+  if (!id || !text) {
+    trace->LogMsg(0, kComponent, "Out of memory while passing the object %s of the agent %s", objectId ? objectId : "",
+                  agentName);
+    return 0;
+  }
+  LONG operations = 0;
+  LONG objects = 0;
+  auralink::PayloadArray operationArray;
+  auralink::PayloadArray objectArray;
+  HRESULT hr = processor.object->ProcessingObject(operation, id.get(), text.get(), &operations,
+                                                  operationArray.Receive(), &objects, objectArray.Receive());
+  if (FAILED(hr)) {
+    trace->LogMsg(0, kComponent, "Processing of the object %s (operation %d) of the agent %s failed (hr = 0x%08X)",
+                  objectId ? objectId : "", static_cast<int>(operation), agentName, static_cast<unsigned>(hr));
+    return 0;  // whatever arrays came back go with the holders
+  }
+  if (hr == S_FALSE) {
+    trace->LogMsg(2, kComponent, "The processing class of the agent %s declined the object %s", agentName,
+                  objectId ? objectId : "");
+    operations = 0;
+    objects = 0;
+    operationArray.Reset();
+    objectArray.Reset();
+  }
+  *opCount = operations;
+  *objCount = objects;
+  *opArray = operationArray.Detach();
+  *objArray = objectArray.Detach();
+  return 1;
+}

@@ -1,0 +1,182 @@
+#include <auralink/db_manager.h>
+#include <auralink/trace_utils.h>
+#include <dialect_function_names.h>
+
+#include <cctype>
+
+#include "db/odbc_connection.h"
+#include "db/sqlite_dialect.h"
+
+using auralink::db::OdbcConnection;
+using auralink::db::OdbcOutcome;
+
+namespace {
+constexpr const char* kComponent = "DBManager";
+constexpr int kSuccess = 0;
+constexpr int kFailure = -1;
+
+// A call that SQLite can compile only when the dialect module is loaded.
+const std::string kDialectProbe =
+    "SELECT " AURALINK_GUID_TEXT_FUNCTION "(NULL), " AURALINK_GUID_BINARY_FUNCTION "(NULL)";
+
+DWORD Count(size_t n) { return static_cast<DWORD>(n); }
+
+// SQLite's ODBC driver loads unixODBC's installer library for every connection, to read the
+// data source's settings, and unloads it at disconnection; each unload leaves the library's
+// configuration cache behind (some 1.5 KB a connection, so a poller that reconnects would
+// grow without end). Loaded once for the life of the process, the library keeps one cache
+// that every connection reuses. Where it is missing nothing changes.
+void KeepOdbcInstallerLoaded() {
+  static const HMODULE installer = LoadLibraryA("libodbcinst.so.2");
+  (void)installer;
+}
+
+// The data source as trace lines show it: a connection string with its passwords hidden.
+// Values may be braced, "{…}", and then hold ";".
+std::string NameForTrace(const std::string& dataSource) {
+  std::string shown;
+  size_t start = 0;
+  while (start < dataSource.size()) {
+    size_t equals = dataSource.find('=', start);
+    size_t end = dataSource.find(';', start);
+    if (equals != std::string::npos && equals < end && equals + 1 < dataSource.size() &&
+        dataSource[equals + 1] == '{') {
+      size_t close = dataSource.find('}', equals);
+      end = close == std::string::npos ? std::string::npos : dataSource.find(';', close);
+    }
+    if (end == std::string::npos) end = dataSource.size();
+    std::string part = dataSource.substr(start, end - start);
+    if (equals != std::string::npos && equals < end) {
+      std::string key = dataSource.substr(start, equals - start);
+      for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      if (key == "PWD" || key == "PASSWORD") part = dataSource.substr(start, equals + 1 - start) + "***";
+    }
+    shown += part;
+    if (end < dataSource.size()) shown += ';';
+    start = end + 1;
+  }
+  return shown;
+}
+
+// Runs `sql` on the connection, translated when the data source is SQLite.
+OdbcOutcome Run(OdbcConnection& connection, const std::string& sql, std::vector<TabEntry>& rows,
+                std::vector<std::string>& columns, std::string& diagnostics) {
+  if (!auralink::db::IsSqliteDbms(connection.DbmsName())) return connection.Execute(sql, rows, columns, diagnostics);
+  std::string translated = auralink::db::TranslateConvertForSqlite(sql);
+  if (translated != sql)
+    CTraceUtils::GetInstance()->LogMsg(3, kComponent, "Translated for SQLite: %s", translated.c_str());
+  return connection.Execute(translated, rows, columns, diagnostics);
+}
+}  // namespace
+
+DBManager::DBManager(const char* dataSource, const char* initialQuery, std::string* callerText)
+    : dataSource_(dataSource ? dataSource : ""),
+      traceName_(NameForTrace(dataSource_)),
+      initialQuery_(initialQuery ? initialQuery : ""),
+      callerText_(callerText),
+      connection_(std::make_unique<OdbcConnection>()) {}
+
+DBManager::~DBManager() = default;
+
+bool DBManager::IsOpen() const { return connection_->IsConnected(); }
+
+int DBManager::Fail(const std::string& diagnostics) {
+  if (callerText_) *callerText_ = diagnostics;
+  return kFailure;
+}
+
+void DBManager::Succeed() {
+  if (callerText_) callerText_->clear();
+}
+
+int DBManager::Connect() {
+  KeepOdbcInstallerLoaded();
+  std::string diagnostics;
+  if (connection_->Connect(dataSource_, diagnostics) != OdbcOutcome::Ok) {
+    CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Cannot connect to the data source %s: %s", traceName_.c_str(),
+                                       diagnostics.c_str());
+    return Fail(diagnostics);
+  }
+  const bool sqlite = auralink::db::IsSqliteDbms(connection_->DbmsName());
+  CTraceUtils::GetInstance()->LogMsg(2, kComponent, "Connected to the data source %s (%s %s%s)", traceName_.c_str(),
+                                     connection_->DbmsName().c_str(), connection_->DbmsVersion().c_str(),
+                                     sqlite ? ", SQL Server conversions translated" : "");
+  // The driver only warns when an extension named in LoadExt does not load; without the
+  // module every conversion would fail later with a less helpful message.
+  if (sqlite && connection_->Prepare(kDialectProbe, diagnostics) != OdbcOutcome::Ok) {
+    CTraceUtils::GetInstance()->LogMsg(
+        0, kComponent, "The SQLite data source %s lacks the dialect module (see its LoadExt setting): %s",
+        traceName_.c_str(), diagnostics.c_str());
+    connection_->Disconnect();
+    return Fail(diagnostics);
+  }
+  if (!initialQuery_.empty()) {
+    std::string probe = sqlite ? auralink::db::TranslateConvertForSqlite(initialQuery_) : initialQuery_;
+    if (connection_->Prepare(probe, diagnostics) != OdbcOutcome::Ok) {
+      CTraceUtils::GetInstance()->LogMsg(0, kComponent, "The data source %s refuses the query \"%s\": %s",
+                                         traceName_.c_str(), initialQuery_.c_str(), diagnostics.c_str());
+      connection_->Disconnect();
+      return Fail(diagnostics);
+    }
+  }
+  return kSuccess;
+}
+
+int DBManager::OpenDb() {
+  CTraceUtils::GetInstance()->LogMsg(3, kComponent, "Opening the data source %s", traceName_.c_str());
+  wanted_ = false;
+  if (Connect() != kSuccess) return kFailure;
+  wanted_ = true;
+  Succeed();
+  return kSuccess;
+}
+
+int DBManager::MakeQuery(std::string sql, std::vector<TabEntry>& rows, std::vector<std::string>& columns) {
+  rows.clear();
+  columns.clear();
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  trace->LogMsg(3, kComponent, "Query on %s: %s", traceName_.c_str(), sql.c_str());
+  if (!wanted_) {
+    trace->LogMsg(0, kComponent, "Query on %s refused: the connection is not open", traceName_.c_str());
+    return Fail("the connection is not open");
+  }
+
+  // A connection lost on an earlier query is reopened first; one lost during this query is
+  // reopened and the query run again, once. (Queries here read; a statement that changes
+  // data could run twice if the link broke after the server had carried it out.)
+  bool reopened = false;
+  if (!connection_->IsConnected()) {
+    trace->LogMsg(0, kComponent, "The connection to %s is down; reopening it", traceName_.c_str());
+    if (Connect() != kSuccess) return kFailure;
+    reopened = true;
+  }
+  std::string diagnostics;
+  OdbcOutcome outcome = Run(*connection_, sql, rows, columns, diagnostics);
+  if (outcome == OdbcOutcome::LinkLost && !reopened) {
+    trace->LogMsg(0, kComponent, "The connection to %s was lost (%s); reopening it", traceName_.c_str(),
+                  diagnostics.c_str());
+    connection_->Disconnect();
+    if (Connect() != kSuccess) return kFailure;
+    outcome = Run(*connection_, sql, rows, columns, diagnostics);
+  }
+
+  if (outcome != OdbcOutcome::Ok) {
+    rows.clear();
+    columns.clear();
+    if (outcome == OdbcOutcome::LinkLost) connection_->Disconnect();  // the next query reconnects
+    trace->LogMsg(0, kComponent, "Query on %s failed: %s (query: %s)", traceName_.c_str(), diagnostics.c_str(),
+                  sql.c_str());
+    return Fail(diagnostics);
+  }
+  trace->LogMsg(3, kComponent, "Query on %s returned %u rows of %u columns", traceName_.c_str(), Count(rows.size()),
+                Count(columns.size()));
+  Succeed();
+  return kSuccess;
+}
+
+int DBManager::CloseDb() {
+  CTraceUtils::GetInstance()->LogMsg(3, kComponent, "Closing the data source %s", traceName_.c_str());
+  wanted_ = false;
+  connection_->Disconnect();
+  return kSuccess;
+}

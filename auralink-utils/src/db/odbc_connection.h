@@ -1,0 +1,53 @@
+// One ODBC connection, kept free of ODBC's own headers so that code which includes the
+// Windows platform headers can use it (ODBC's headers define some of the same names).
+#pragma once
+#include <auralink/db_manager.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace auralink::db {
+
+enum class OdbcOutcome {
+  Ok,
+  Failed,    // the data source refused: diagnostics say why
+  LinkLost,  // the connection itself is gone (SQLSTATE class 08, or reported dead)
+};
+
+class OdbcConnection {
+ public:
+  OdbcConnection();
+  ~OdbcConnection();
+  OdbcConnection(const OdbcConnection&) = delete;
+  OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+  // Connects to a data-source name, or through a connection string when `dataSource`
+  // holds "=". Replaces an earlier connection.
+  OdbcOutcome Connect(const std::string& dataSource, std::string& diagnostics);
+  void Disconnect();
+  bool IsConnected() const;
+
+  // The DBMS as the driver names it ("SQLite", "Microsoft SQL Server", ...), and its version.
+  const std::string& DbmsName() const { return dbmsName_; }
+  const std::string& DbmsVersion() const { return dbmsVersion_; }
+
+  // Compiles `sql` without running it (drivers that defer preparation accept anything).
+  OdbcOutcome Prepare(const std::string& sql, std::string& diagnostics);
+  // Runs `sql`; on Ok, `rows` and `columns` hold the first result set (empty for a
+  // statement without one). They are left unspecified otherwise.
+  OdbcOutcome Execute(const std::string& sql, std::vector<TabEntry>& rows, std::vector<std::string>& columns,
+                      std::string& diagnostics);
+
+  // Disconnects underneath while this object still believes itself connected, as a
+  // dropped network link would. For tests of the recovery path.
+  void BreakLinkForTesting();
+
+ private:
+  struct Handles;
+  std::unique_ptr<Handles> handles_;
+  std::string dbmsName_;
+  std::string dbmsVersion_;
+};
+
+}  // namespace auralink::db

@@ -1,0 +1,114 @@
+#include "db/odbc_result_reader.h"
+
+#include <sqlext.h>
+
+namespace auralink::db {
+
+namespace {
+
+bool IsBinaryType(SQLSMALLINT sqlType) {
+  return sqlType == SQL_BINARY || sqlType == SQL_VARBINARY || sqlType == SQL_LONGVARBINARY;
+}
+
+void AppendHex(std::string& out, const unsigned char* bytes, size_t count) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (size_t i = 0; i < count; ++i) {
+    out += kHex[bytes[i] >> 4];
+    out += kHex[bytes[i] & 0xF];
+  }
+}
+
+// X'0A1B' -> 0A1B (upper case); false when `value` is not such a literal.
+bool BlobLiteralToHex(std::string& value) {
+  if (value.size() < 3 || (value[0] != 'X' && value[0] != 'x') || value[1] != '\'' || value.back() != '\'' ||
+      value.size() % 2 == 0)
+    return false;
+  std::string hex;
+  hex.reserve(value.size() - 3);
+  for (size_t i = 2; i + 1 < value.size(); ++i) {
+    char c = value[i];
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    hex += c;
+  }
+  value = std::move(hex);
+  return true;
+}
+
+// One column of the current row as text. SQLGetData hands out long values piece by piece,
+// each call continuing where the last stopped.
+bool ReadValue(SQLHSTMT statement, SQLUSMALLINT column, bool binary, std::string& value, OdbcDiagnostics& diagnostics) {
+  value.clear();
+  unsigned char buffer[4096];
+  const SQLSMALLINT targetType = binary ? SQL_C_BINARY : SQL_C_CHAR;
+  // A text piece ends with a terminating zero that is not part of the value.
+  const SQLLEN capacity = binary ? SQLLEN{sizeof buffer} : SQLLEN{sizeof buffer - 1};
+  for (;;) {
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(statement, column, targetType, buffer, sizeof buffer, &indicator);
+    if (rc == SQL_NO_DATA) return true;  // the previous piece was the last
+    if (!SQL_SUCCEEDED(rc)) {
+      diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+      return false;
+    }
+    if (indicator == SQL_NULL_DATA) return true;
+    bool truncated = rc == SQL_SUCCESS_WITH_INFO && (indicator == SQL_NO_TOTAL || indicator > capacity);
+    size_t piece = truncated ? static_cast<size_t>(capacity) : static_cast<size_t>(indicator);
+    if (binary)
+      AppendHex(value, buffer, piece);
+    else
+      value.append(reinterpret_cast<const char*>(buffer), piece);
+    if (!truncated) return true;
+  }
+}
+
+bool DescribeColumns(SQLHSTMT statement, SQLSMALLINT count, std::vector<std::string>& names, std::vector<bool>& binary,
+                     OdbcDiagnostics& diagnostics) {
+  for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(count); ++column) {
+    SQLCHAR name[512] = {};
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    SQLRETURN rc =
+        SQLDescribeCol(statement, column, name, sizeof name, &nameLength, &sqlType, &size, &digits, &nullable);
+    if (!SQL_SUCCEEDED(rc)) {
+      diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+      return false;
+    }
+    names.emplace_back(reinterpret_cast<const char*>(name));
+    binary.push_back(IsBinaryType(sqlType));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadResultSet(SQLHSTMT statement, const ResultStyle& style, std::vector<TabEntry>& rows,
+                   std::vector<std::string>& columns, OdbcDiagnostics& diagnostics) {
+  rows.clear();
+  columns.clear();
+  SQLSMALLINT count = 0;
+  SQLRETURN rc = SQLNumResultCols(statement, &count);
+  if (!SQL_SUCCEEDED(rc)) {
+    diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+    return false;
+  }
+  std::vector<bool> binary;
+  if (!DescribeColumns(statement, count, columns, binary, diagnostics)) return false;
+  if (count == 0) return true;
+  for (;;) {
+    rc = SQLFetch(statement);
+    if (rc == SQL_NO_DATA) return true;
+    if (!SQL_SUCCEEDED(rc)) {
+      diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+      return false;
+    }
+    std::vector<std::string> values(static_cast<size_t>(count));
+    for (SQLSMALLINT i = 0; i < count; ++i) {
+      if (!ReadValue(statement, static_cast<SQLUSMALLINT>(i + 1), binary[i], values[i], diagnostics)) return false;
+      if (style.blobLiterals && !binary[i]) BlobLiteralToHex(values[i]);
+    }
+    rows.emplace_back(std::move(values));
+  }
+}
+
+}  // namespace auralink::db

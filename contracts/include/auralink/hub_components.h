@@ -1,0 +1,62 @@
+// The hub components library: the process-wide listening manager (subscriptions and
+// indications) and discovery manager (enumeration and retrieval). Both find an agent's
+// classes through the CLSIDs of its key ("ListeningID", "DiscoveryID"). Results are
+// nonzero on success; strings are narrow. Both accept calls from any thread.
+#pragma once
+#include <memory>
+
+#include "interfaces.h"
+
+// The agent's listening class ("ListeningID") is created, initialised and started by the
+// agent's first subscription, and stopped, terminated and released when its last one goes.
+// No lock is held while a sink runs: a sink may subscribe or unsubscribe from inside its
+// Indicate.
+class CListeningManager {
+ public:
+  static CListeningManager* GetInstance();
+
+  // Subscribes `sink` for the agent's indications and writes the subscription identifier
+  // into `cid`. The manager keeps its own reference while subscribed.
+  int Subscribe(const char* agentName, IHubSink* sink, LONG* cid);
+  // No further indications reach that subscription's sink; 0 for an unknown identifier.
+  // Called outside a delivery, it returns once no call into the sink is under way and the
+  // manager's reference is given back, so the sink's owner may destroy it.
+  int Unsubscribe(LONG cid);
+  // Delivers one item to every sink subscribed for the agent, as payload arrays of one
+  // element each (operation, key stream, object stream).
+  int Indicate(const char* agentName, short operation, const char* opPKStream, const char* opStream);
+
+  CListeningManager(const CListeningManager&) = delete;
+  CListeningManager& operator=(const CListeningManager&) = delete;
+
+ private:
+  struct State;
+  CListeningManager();
+  ~CListeningManager();
+  std::unique_ptr<State> state_;
+};
+
+// Keeps one discovery object per agent, created and initialised on first use and kept for
+// the life of the process. The discovery classes are apartment-threaded and the runtime
+// does no marshalling, so the manager serialises all calls into one agent's object,
+// whichever thread they come from.
+class CDiscoveryManager {
+ public:
+  static CDiscoveryManager* GetInstance();
+
+  // Forward to the agent's discovery class, initialised with the agent name. The other
+  // arguments are IHub's, as received; the parameter sets arrive as VARIANT arrays.
+  int EnumInstances(const char* agentName, BSTR classPath, LONG dip, SAFEARRAY** parameterSet, LONG* count,
+                    SAFEARRAY** instanceIds);
+  int GetInstance(const char* agentName, BSTR instanceID, LONG localOnly, SAFEARRAY** parameterSetList,
+                  BSTR* instance);
+
+  CDiscoveryManager(const CDiscoveryManager&) = delete;
+  CDiscoveryManager& operator=(const CDiscoveryManager&) = delete;
+
+ private:
+  struct State;
+  CDiscoveryManager();
+  ~CDiscoveryManager();
+  std::unique_ptr<State> state_;
+};
