@@ -1,11 +1,14 @@
-// Uses the installed platform layer the way the system's own code does: BSTRs, payload
-// arrays and the registry file.
+// Uses the installed package the way an outside subscriber does: BSTRs, payload arrays,
+// the registry file, and a sink built on the utility library's sink base.
+#include <auralink/contracts.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 static int failures = 0;
 static void Check(bool ok, const char* what) {
@@ -13,7 +16,39 @@ static void Check(bool ok, const char* what) {
   if (!ok) ++failures;
 }
 
+// Collects what the sink base hands over, as an outside subscriber would forward it.
+class CollectingSink : public CHubSink {
+ public:
+  int HandleOperation(LONG operation, BSTR id, BSTR stream) override {
+    received.push_back(std::to_string(operation) + " " + auralink::platform::BstrToNarrow(id) + " " +
+                       auralink::platform::BstrToNarrow(stream));
+    SysFreeString(id);
+    SysFreeString(stream);
+    return 1;
+  }
+  std::vector<std::string> received;
+};
+
+static void CheckSink() {
+  auralink::PayloadArray ops(auralink::CreatePayloadArray(1));
+  auralink::PayloadArray ids(auralink::CreatePayloadArray(1));
+  auralink::PayloadArray objects(auralink::CreatePayloadArray(1));
+  auralink::PutOperationElement(ops.Get(), 0, auralink::EVENTNOTIFICATION);
+  auralink::PutStringElement(ids.Get(), 0, "");
+  auralink::PutStringElement(objects.Get(), 0, "<event/>");
+  CollectingSink sink;
+  SAFEARRAY* opArray = ops.Get();
+  SAFEARRAY* idArray = ids.Get();
+  SAFEARRAY* objArray = objects.Get();
+  IHubSink* asInterface = &sink;
+  Check(asInterface->Indicate(1, &opArray, 1, &idArray, 1, &objArray) == S_OK, "sink took the item");
+  Check(sink.received.size() == 1 && sink.received[0] == "12  <event/>", "sink handed the item over");
+  Check(FAILED(asInterface->Indicate(2, &opArray, 1, &idArray, 1, &objArray)), "mismatched counts refused");
+}
+
 int main() {
+  CheckSink();
+
   BSTR text = SysAllocString(L"Touchpoint");
   Check(SysStringLen(text) == 10, "BSTR length");
   SysFreeString(text);
