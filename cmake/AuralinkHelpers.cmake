@@ -17,7 +17,9 @@ function(auralink_com_server name)
   cmake_parse_arguments(M "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} MODULE ${M_SOURCES})
   # Each server keeps its own inline code and module object; only the entry points are exported.
-  set_target_properties(${name} PROPERTIES PREFIX "lib" CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  # Installed in <libdir>/auralink, so the shared libraries are one folder up.
+  set_target_properties(${name} PROPERTIES PREFIX "lib" CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+    INSTALL_RPATH "$ORIGIN/..")
   auralink_warnings(${name})
   target_link_libraries(${name} PRIVATE ${M_LIBS})
   install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/auralink)

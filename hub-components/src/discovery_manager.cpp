@@ -1,0 +1,177 @@
+// Enumeration and retrieval through each agent's discovery class.
+//
+// One discovery object per agent, created and initialised on the first call and kept for
+// the life of the process: a discovery run makes one GetInstance per object and must not
+// reconnect to its source each time. The discovery classes are apartment-threaded and take
+// no locks, while the runtime does no marshalling between threads; the manager therefore
+// serialises all calls into one agent's object, whichever thread they come from.
+#include <auralink/config_keys.h>
+#include <auralink/hub_components.h>
+#include <auralink/payload_arrays.h>
+#include <auralink/trace_utils.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "agent_classes.h"
+#include "com_release.h"
+
+namespace {
+
+constexpr const char* kComponent = "DiscoveryManager";
+
+struct AgentDiscovery {
+  std::recursive_mutex calls;  // held for every call into `object`
+  auralink::hub::ComHolder<IDiscovery> object;
+};
+
+// The agent's discovery object, created and initialised with the agent name when missing.
+// Null, after a trace line, when that fails; the next call tries again.
+IDiscovery* DiscoveryOf(AgentDiscovery& discovery, const std::string& agent) {
+  if (discovery.object) return discovery.object.get();
+  auto object = auralink::hub::CreateAgentClass<IDiscovery>(kComponent, agent, auralink::config::kDiscoveryId);
+  if (!object) return nullptr;
+  auralink::hub::BstrHolder name = auralink::hub::MakeBstr(agent);
+  HRESULT hr = name ? object->Initialize(name.get()) : E_OUTOFMEMORY;
+  if (FAILED(hr)) {
+    CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Agent %s: Initialize of the discovery class failed (hr = 0x%08X)",
+                                       agent.c_str(), static_cast<unsigned>(hr));
+    return nullptr;
+  }
+  discovery.object = std::move(object);
+  return discovery.object.get();
+}
+
+// IHub takes parameter sets as arrays of VARIANT, IDiscovery as arrays of BSTR. Writes a
+// new BSTR array into `converted` (null for a null array; null elements stay null). False,
+// after a trace line, when the array is not a one-dimensional VARIANT array or an element
+// has no text form.
+bool ToBstrArray(const std::string& agent, SAFEARRAY** parameters, auralink::PayloadArray& converted) {
+  converted.Reset();
+  if (!parameters || !*parameters) return true;
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  SAFEARRAY* source = *parameters;
+  VARTYPE type = VT_EMPTY;
+  LONG lower = 0;
+  LONG upper = -1;
+  if (SafeArrayGetDim(source) != 1 || FAILED(SafeArrayGetVartype(source, &type)) || type != VT_VARIANT ||
+      FAILED(SafeArrayGetLBound(source, 1, &lower)) || FAILED(SafeArrayGetUBound(source, 1, &upper))) {
+    trace->LogMsg(0, kComponent, "Agent %s: the parameter set is not a one-dimensional array of VARIANT", agent.c_str());
+    return false;
+  }
+  ULONG count = upper >= lower ? static_cast<ULONG>(upper - lower + 1) : 0;
+  SAFEARRAY* target = SafeArrayCreateVector(VT_BSTR, 0, count);
+  if (!target) {
+    trace->LogMsg(0, kComponent, "Agent %s: out of memory for the parameter set", agent.c_str());
+    return false;
+  }
+  converted.Reset(target);
+  for (LONG i = 0; i < static_cast<LONG>(count); ++i) {
+    LONG position = lower + i;
+    VARIANT element;
+    VariantInit(&element);
+    HRESULT hr = SafeArrayGetElement(source, &position, &element);
+    if (SUCCEEDED(hr) && V_VT(&element) != VT_BSTR && V_VT(&element) != VT_EMPTY && V_VT(&element) != VT_NULL) {
+      VARIANT text;
+      VariantInit(&text);
+      hr = VariantChangeType(&text, &element, 0, VT_BSTR);
+      VariantClear(&element);
+      element = text;
+    }
+    if (FAILED(hr)) {
+      trace->LogMsg(0, kComponent, "Agent %s: parameter %d has no text form (type %u, hr = 0x%08X)", agent.c_str(),
+                    static_cast<int>(i), static_cast<unsigned>(V_VT(&element)), static_cast<unsigned>(hr));
+      VariantClear(&element);
+      converted.Reset();
+      return false;
+    }
+    // VT_EMPTY and VT_NULL leave the element a null BSTR.
+    if (V_VT(&element) == VT_BSTR && V_BSTR(&element)) {
+      hr = SafeArrayPutElement(target, &i, V_BSTR(&element));  // copies the string
+    }
+    VariantClear(&element);
+    if (FAILED(hr)) {
+      trace->LogMsg(0, kComponent, "Agent %s: unable to pass parameter %d (hr = 0x%08X)", agent.c_str(),
+                    static_cast<int>(i), static_cast<unsigned>(hr));
+      converted.Reset();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+struct CDiscoveryManager::State {
+  std::mutex mutex;
+  std::map<std::string, AgentDiscovery> agents;  // nodes stay put; never erased
+
+  AgentDiscovery& Of(const std::string& agent) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return agents[agent];
+  }
+};
+
+CDiscoveryManager::CDiscoveryManager() : state_(std::make_unique<State>()) {}
+CDiscoveryManager::~CDiscoveryManager() = default;
+
+CDiscoveryManager* CDiscoveryManager::GetInstance() {
+  // Never destroyed: the discovery objects live in modules that may be gone at exit.
+  static CDiscoveryManager* instance = new CDiscoveryManager();
+  return instance;
+}
+
+int CDiscoveryManager::EnumInstances(const char* agentName, BSTR classPath, LONG dip, SAFEARRAY** parameterSet,
+                                     LONG* count, SAFEARRAY** instanceIds) {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  if (!agentName || !*agentName) {
+    trace->LogMsg(0, kComponent, "EnumInstances called without an agent name");
+    return 0;
+  }
+  std::string agent = agentName;
+  trace->LogMsg(3, kComponent, "Agent %s: EnumInstances (class %s)", agent.c_str(),
+                auralink::platform::BstrToNarrow(classPath).c_str());
+  auralink::PayloadArray parameters;
+  if (!ToBstrArray(agent, parameterSet, parameters)) return 0;
+  SAFEARRAY* parameterArray = parameters.Get();
+
+  AgentDiscovery& discovery = state_->Of(agent);
+  std::lock_guard<std::recursive_mutex> serialised(discovery.calls);
+  IDiscovery* object = DiscoveryOf(discovery, agent);
+  if (!object) return 0;
+  HRESULT hr = object->EnumInstances(classPath, dip, parameterSet ? &parameterArray : nullptr, count, instanceIds);
+  if (FAILED(hr)) {
+    trace->LogMsg(0, kComponent, "Agent %s: EnumInstances of the class \"%s\" failed (hr = 0x%08X)", agent.c_str(),
+                  auralink::platform::BstrToNarrow(classPath).c_str(), static_cast<unsigned>(hr));
+    return 0;
+  }
+  return 1;
+}
+
+int CDiscoveryManager::GetInstance(const char* agentName, BSTR instanceID, LONG localOnly,
+                                   SAFEARRAY** parameterSetList, BSTR* instance) {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  if (!agentName || !*agentName) {
+    trace->LogMsg(0, kComponent, "GetInstance called without an agent name");
+    return 0;
+  }
+  std::string agent = agentName;
+  trace->LogMsg(3, kComponent, "Agent %s: GetInstance (%s)", agent.c_str(),
+                auralink::platform::BstrToNarrow(instanceID).c_str());
+  auralink::PayloadArray parameters;
+  if (!ToBstrArray(agent, parameterSetList, parameters)) return 0;
+  SAFEARRAY* parameterArray = parameters.Get();
+
+  AgentDiscovery& discovery = state_->Of(agent);
+  std::lock_guard<std::recursive_mutex> serialised(discovery.calls);
+  IDiscovery* object = DiscoveryOf(discovery, agent);
+  if (!object) return 0;
+  HRESULT hr = object->GetInstance(instanceID, localOnly, parameterSetList ? &parameterArray : nullptr, instance);
+  if (FAILED(hr)) {
+    trace->LogMsg(0, kComponent, "Agent %s: GetInstance of \"%s\" failed (hr = 0x%08X)", agent.c_str(),
+                  auralink::platform::BstrToNarrow(instanceID).c_str(), static_cast<unsigned>(hr));
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,216 @@
+// spine-walk: a program outside Auralink that uses it the way a subscriber would. It
+// registers Touchpoint and Quillon into the registry file named by AURALINK_REGISTRY,
+// configures the instance agent, creates "Touchpoint.Hub" by its ProgID, enumerates every
+// supported object of the repository behind the data source "VAZUV" and fetches each one,
+// and compares every identifier list and attribute text with what the repository queries
+// give when run directly through DBManager.
+//
+//   spine-walk REGSVR TOUCHPOINT_MODULE QUILLON_MODULE WORK_DIR
+//
+// Exit status 0 when everything matched.
+#include <atlbase.h>
+#include <auralink/db_manager.h>
+#include <auralink/guids.h>
+#include <auralink/interfaces.h>
+#include <auralink/payload_arrays.h>
+#include <auralink/trace_utils.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kAgent = "QuillonLst";
+constexpr const char* kAgentKey = "SOFTWARE\\Kestrova\\Auralink\\QuillonLst";
+constexpr const char* kInstrumentationKey = "SOFTWARE\\Kestrova\\Auralink\\QuillonLst\\OrvexSettings\\Instrumentation";
+// The stand-in repository's classes that the agent forwards, in the order of the
+// discovery's class map (sorted), so that the direct query has the same text. Printer and
+// DatabaseAgent objects are in the repository too but must not be enumerated.
+const std::vector<std::string> kSupportedClasses = {"IpNetwork",  "IpSubnet", "NetworkSwitch", "Router",
+                                                    "SystemAgent", "UnixServer", "WindowsServer", "Workstation"};
+constexpr const char* kAggregateText =
+    "name=TNGUnlinkedObjects|class_name=Aggregate|label=TNG Unlinked Objects|severity=0|parent_class=unknown|"
+    "parent_uuid=unknown|";
+
+int failures = 0;
+void Fail(const std::string& what) {
+  if (++failures <= 20) std::printf("MISMATCH: %s\n", what.c_str());
+}
+
+bool SetString(const char* keyPath, const char* name, const std::string& value) {
+  CRegKey key;
+  return key.Create(HKEY_LOCAL_MACHINE, keyPath) == ERROR_SUCCESS &&
+         key.SetStringValue(name, value.c_str()) == ERROR_SUCCESS;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string Replace(std::string pattern, const std::string& value) {
+  return pattern.replace(pattern.find("%s"), 2, value);
+}
+
+// The repository queries, as the repository discovery is meant to run them.
+const char* kAllClassesQuery =
+    "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject WHERE (class_name IN (%s))";
+const char* kOneClassQuery =
+    "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject WHERE (class_name='%s')";
+const char* kWithParentsQuery =
+    "SELECT A.name,A.label,A.address,A.address_type,A.class_name,A.severity,A.date_ins,A.date_modify,B.status_text,"
+    "C.parent_class,CONVERT(uniqueidentifier,C.parent_uuid) AS parent_uuid FROM tng_managedobject AS A, tng_status AS "
+    "B, tng_inclusion AS C WHERE ((A.uuid = CONVERT(varbinary, CONVERT(uniqueidentifier, '%s'))) AND (A.status_no = "
+    "B.status_no) AND (A.uuid = C.child_uuid))";
+const char* kWithoutParentsQuery =
+    "SELECT A.name,A.label,A.address,A.address_type,A.class_name,A.severity,A.date_ins,A.date_modify,B.status_text "
+    "FROM tng_managedobject AS A, tng_status AS B WHERE ((A.uuid = CONVERT(varbinary, CONVERT(uniqueidentifier, "
+    "'%s'))) AND (A.status_no = B.status_no))";
+
+std::vector<std::string> FirstColumn(DBManager& db, const std::string& sql) {
+  std::vector<TabEntry> rows;
+  std::vector<std::string> columns;
+  if (db.MakeQuery(sql, rows, columns) != 0) Fail("direct query failed: " + sql);
+  std::vector<std::string> values;
+  for (const TabEntry& row : rows) values.push_back(row.GetAt(0));
+  return values;
+}
+
+// The attribute text the repository gives for one object, or "" when it has no status row.
+std::string ExpectedText(DBManager& db, const std::string& id) {
+  std::vector<TabEntry> rows;
+  std::vector<std::string> columns;
+  if (db.MakeQuery(Replace(kWithParentsQuery, id), rows, columns) != 0) Fail("direct query failed for " + id);
+  if (rows.empty() && db.MakeQuery(Replace(kWithoutParentsQuery, id), rows, columns) != 0) {
+    Fail("direct query without parents failed for " + id);
+  }
+  if (rows.empty()) return "";
+  std::string text;
+  for (size_t c = 0; c < columns.size(); ++c) {
+    if (columns[c] != "parent_class" && columns[c] != "parent_uuid") text += columns[c] + "=" + rows[0].GetAt(c) + "|";
+  }
+  for (size_t r = 0; r < rows.size(); ++r) {
+    for (size_t c = 0; c < columns.size(); ++c) {
+      if (columns[c] != "parent_class" && columns[c] != "parent_uuid") continue;
+      text += columns[c] + (r ? "#" + std::to_string(r) : "") + "=" + rows[r].GetAt(c) + "|";
+    }
+  }
+  return text;
+}
+
+std::vector<std::string> Enumerate(IHub* hub, const std::string& className) {
+  LONG count = -1;
+  auralink::PayloadArray ids;
+  HRESULT hr = hub->EnumInstances(CComBSTR(className.c_str()), 0, nullptr, &count, ids.Receive());
+  if (FAILED(hr)) Fail("EnumInstances(\"" + className + "\") failed");
+  std::vector<std::string> texts;
+  for (LONG i = 0; i < ids.Count(); ++i) {
+    std::string text;
+    auralink::GetStringElement(ids.Get(), i, &text);
+    texts.push_back(text);
+  }
+  if (count != static_cast<LONG>(texts.size())) Fail("EnumInstances count differs from its array");
+  return texts;
+}
+
+int Walk() {
+  CLSID clsid;
+  CComPtr<IHub> hub;
+  if (FAILED(CLSIDFromProgID(L"Touchpoint.Hub", &clsid)) ||
+      FAILED(hub.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER))) {
+    std::printf("cannot create Touchpoint.Hub: %s\n", auralink::platform::LastComFailureText());
+    return 1;
+  }
+  if (hub->SetAgentName(CComBSTR(kAgent)) != S_OK) Fail("SetAgentName");
+
+  std::string directText;
+  DBManager db("VAZUV", nullptr, &directText);
+  if (db.OpenDb() != 0) {
+    std::printf("cannot open VAZUV directly: %s\n", directText.c_str());
+    return 1;
+  }
+
+  // Every supported object after the unlinked-objects aggregate, in the database's order.
+  std::vector<std::string> ids = Enumerate(hub, "");
+  std::string classList;
+  for (const std::string& name : kSupportedClasses) classList += (classList.empty() ? "'" : ",'") + name + "'";
+  std::vector<std::string> expectedIds = FirstColumn(db, Replace(kAllClassesQuery, classList));
+  if (ids.size() != expectedIds.size() + 1) {
+    Fail("enumerated " + std::to_string(ids.size()) + " identifiers, expected " +
+         std::to_string(expectedIds.size() + 1));
+  }
+  if (ids.empty()) return 1;
+  for (size_t i = 0; i + 1 < ids.size() && i < expectedIds.size(); ++i) {
+    if (ids[i + 1] != expectedIds[i]) Fail("identifier " + std::to_string(i + 1) + " is " + ids[i + 1]);
+  }
+
+  size_t perClass = 0;
+  for (const std::string& name : kSupportedClasses) {
+    std::vector<std::string> classIds = Enumerate(hub, name);
+    if (classIds != FirstColumn(db, Replace(kOneClassQuery, name))) Fail("identifiers of the class " + name);
+    perClass += classIds.size();
+  }
+  if (perClass + 1 != ids.size()) Fail("the classes' identifiers do not add up to the whole list");
+  LONG count = -1;
+  SAFEARRAY* none = nullptr;
+  if (hub->EnumInstances(CComBSTR("Printer"), 0, nullptr, &count, &none) != E_FAIL || none) {
+    Fail("the unsupported class Printer was enumerated");
+  }
+
+  // Every object, through the hub and directly.
+  size_t fetched = 0, unreadable = 0;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    CComBSTR instance;
+    HRESULT hr = hub->GetInstance(CComBSTR(ids[i].c_str()), 0, nullptr, &instance);
+    std::string expected = i == 0 ? kAggregateText : ExpectedText(db, ids[i]);
+    if (expected.empty()) {
+      ++unreadable;
+      if (hr != E_FAIL) Fail("object " + ids[i] + " without a status row was read");
+      continue;
+    }
+    ++fetched;
+    if (hr != S_OK) {
+      Fail("GetInstance(" + ids[i] + ") failed");
+    } else if (instance.ToNarrow() != expected) {
+      Fail("object " + ids[i] + ":\n  hub:    " + instance.ToNarrow() + "\n  direct: " + expected);
+    }
+  }
+  db.CloseDb();
+  std::printf("%zu identifiers, %zu objects compared, %zu without a status row, %d mismatches\n", ids.size(),
+              fetched, unreadable, failures);
+  return failures == 0 && fetched > 1 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: spine-walk REGSVR TOUCHPOINT_MODULE QUILLON_MODULE WORK_DIR\n");
+    return 2;
+  }
+  const std::string regsvr = argv[1], touchpoint = argv[2], quillon = argv[3], workDir = argv[4];
+  CTraceUtils::GetInstance()->LogInitAppend((workDir + "/spine-walk.log").c_str(), 2, 0, -1);
+
+  std::string command = Quoted(regsvr) + " " + Quoted(touchpoint) + " " + Quoted(quillon);
+  if (std::system(command.c_str()) != 0) {
+    std::printf("registration failed: %s\n", command.c_str());
+    return 1;
+  }
+  std::string classesFile = workDir + "/QuillonLst.classes";
+  std::ofstream classes(classesFile);
+  for (const std::string& name : kSupportedClasses) classes << "class " << name << " " << name << "\n";
+  classes.close();
+  if (!SetString(kAgentKey, "DiscoveryID", auralink::platform::GuidToString(CLSID_QuillonDiscovery, false)) ||
+      !SetString(kInstrumentationKey, "instrumentation.classes.filename", classesFile)) {
+    std::printf("cannot configure the agent %s\n", kAgent);
+    return 1;
+  }
+
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  int status = Walk();
+  CoUninitialize();
+  return status;
+}
