@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the embedded default, in a private folder of the build tree: a fresh
-# registry file with every built server module registered, then printed.
+# registry file with every built server module registered (printed afterwards), then a
+# discovery walk of a generated stand-in repository through "Touchpoint.Hub".
 set -euo pipefail
 build=${1:-build}
 demo="$build/demo"
@@ -18,3 +19,8 @@ else
 fi
 echo "== $AURALINK_REGISTRY"
 cat "$AURALINK_REGISTRY" 2>/dev/null || echo "(empty registry)"
+
+if [ -x "$build/bin/auralink-walk-bench" ]; then
+  echo "== discovery walk of a generated repository through Touchpoint.Hub"
+  "$build/bin/auralink-walk-bench" --objects 1000
+fi
