@@ -18,16 +18,7 @@ case "$mode" in
     program=$build/bin/spine_walk
     ;;
   package)
-    cmake --install "$build" --prefix "$work/prefix" >/dev/null
-    sanitize=$(sed -n 's/^AURALINK_SANITIZE:STRING=//p' "$build/CMakeCache.txt")
-    flags=""
-    case "$sanitize" in
-      address) flags="-fsanitize=address,undefined" ;;
-      thread) flags="-fsanitize=thread" ;;
-    esac
-    cmake -S "$4" -B "$work/build" -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
-    cmake --build "$work/build" -j 2 >/dev/null
+    "$(dirname "$0")/../package/install_and_build.sh" "$build" "$4" "$work"
     bin=$work/prefix/bin
     modules=$(dirname "$(find "$work/prefix" -name libTouchpoint.so | head -n 1)")
     program=$work/build/spine-walk

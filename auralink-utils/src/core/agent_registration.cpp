@@ -1,3 +1,4 @@
+#include <atlbase.h>
 #include <auralink/agent_registration.h>
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
@@ -6,9 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "registry_key.h"
 
-using auralink::core::RegistryKey;
 
 namespace {
 
@@ -44,12 +43,12 @@ int RegisterAgent(const char* agentName, const char* description, const char* te
     return 0;
   }
   std::string path = auralink::config::JoinKey(auralink::kAgentRegistryKey, agentName);
-  RegistryKey key;
+  CRegKey key;
   DWORD number = static_cast<DWORD>(type);
   bool written = key.Create(HKEY_LOCAL_MACHINE, path.c_str()) == ERROR_SUCCESS &&
-                 SetString(key.Get(), auralink::kAgentDescriptionValue, description) &&
-                 SetString(key.Get(), auralink::kAgentTextValue, text) &&
-                 RegSetValueExA(key.Get(), auralink::kAgentTypeValue, 0, REG_DWORD,
+                 SetString(key.m_hKey, auralink::kAgentDescriptionValue, description) &&
+                 SetString(key.m_hKey, auralink::kAgentTextValue, text) &&
+                 RegSetValueExA(key.m_hKey, auralink::kAgentTypeValue, 0, REG_DWORD,
                                 reinterpret_cast<const BYTE*>(&number), sizeof number) == ERROR_SUCCESS;
   if (!written) {
     trace->LogMsg(0, kComponent, "Unable to register the agent %s under %s", agentName, path.c_str());
@@ -65,27 +64,27 @@ int UnregisterAgent(const char* agentName, const char* description) {
     trace->LogMsg(0, kComponent, "An agent without a name cannot be unregistered");
     return 0;
   }
-  RegistryKey registry;
+  CRegKey registry;
   if (registry.Open(HKEY_LOCAL_MACHINE, auralink::kAgentRegistryKey, KEY_READ | KEY_WRITE) != ERROR_SUCCESS)
     return 1;  // nothing recorded
   {
-    RegistryKey agent;
-    if (agent.Open(registry.Get(), agentName, KEY_READ) != ERROR_SUCCESS) return 1;
+    CRegKey agent;
+    if (agent.Open(registry.m_hKey, agentName, KEY_READ) != ERROR_SUCCESS) return 1;
     std::string recorded;
-    if (description && RecordedDescription(agent.Get(), &recorded) && recorded != description) {
+    if (description && RecordedDescription(agent.m_hKey, &recorded) && recorded != description) {
       trace->LogMsg(0, kComponent, "The agent %s was registered as \"%s\", not as \"%s\"; its record stays",
                     agentName, recorded.c_str(), description);
       return 0;
     }
   }
-  LSTATUS status = RegDeleteTreeA(registry.Get(), agentName);
+  LSTATUS status = RegDeleteTreeA(registry.m_hKey, agentName);
   if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
     trace->LogMsg(0, kComponent, "Unable to remove the record of the agent %s (error %ld)", agentName,
                   static_cast<long>(status));
     return 0;
   }
   DWORD agentsLeft = 0;
-  if (RegQueryInfoKeyA(registry.Get(), nullptr, nullptr, nullptr, &agentsLeft, nullptr, nullptr, nullptr, nullptr,
+  if (RegQueryInfoKeyA(registry.m_hKey, nullptr, nullptr, nullptr, &agentsLeft, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
       agentsLeft == 0) {
     registry.Close();

@@ -1,3 +1,4 @@
+#include <atlbase.h>
 #include <auralink/conf_repository.h>
 #include <auralink/trace_utils.h>
 
@@ -8,9 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "registry_key.h"
 
-using auralink::core::RegistryKey;
 
 namespace {
 
@@ -57,14 +56,14 @@ void CopyOut(const std::string& text, char* buffer, DWORD size) {
 
 // The raw data of a value; false when the key or value is absent.
 bool QueryValue(const char* keyPath, const char* name, DWORD* type, std::vector<BYTE>* data) {
-  RegistryKey key;
+  CRegKey key;
   if (!keyPath || key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return false;
   DWORD bytes = 0;
-  if (RegQueryValueExA(key.Get(), name, nullptr, type, nullptr, &bytes) != ERROR_SUCCESS) return false;
+  if (RegQueryValueExA(key.m_hKey, name, nullptr, type, nullptr, &bytes) != ERROR_SUCCESS) return false;
   for (;;) {
     data->resize(std::max<DWORD>(bytes, 1));  // never empty, so the buffer pointer is real
     DWORD received = static_cast<DWORD>(data->size());
-    LSTATUS status = RegQueryValueExA(key.Get(), name, nullptr, type, data->data(), &received);
+    LSTATUS status = RegQueryValueExA(key.m_hKey, name, nullptr, type, data->data(), &received);
     if (status == ERROR_SUCCESS) {
       data->resize(received);
       return true;
@@ -94,9 +93,9 @@ std::string ValueAsText(DWORD type, const std::vector<BYTE>& data) {
 
 bool SetValue(const char* keyPath, const char* name, DWORD type, const BYTE* data, DWORD bytes) {
   if (!keyPath || !name) return false;
-  RegistryKey key;
+  CRegKey key;
   LSTATUS status = key.Create(HKEY_LOCAL_MACHINE, keyPath);
-  if (status == ERROR_SUCCESS) status = RegSetValueExA(key.Get(), name, 0, type, data, bytes);
+  if (status == ERROR_SUCCESS) status = RegSetValueExA(key.m_hKey, name, 0, type, data, bytes);
   if (status != ERROR_SUCCESS) {
     CTraceUtils::GetInstance()->LogMsg(2, kComponent, "Unable to set the value %s of the key %s (error %ld)", name,
                                        keyPath, static_cast<long>(status));
@@ -202,9 +201,9 @@ int CConfRepositoryManager::InitializeSubSetEnumeration(const char* keyPath) {
   enumeration = SubSetEnumeration{};
   enumeration.active = true;
   enumeration.keyPath = NormalizedPath(keyPath);
-  RegistryKey key;
+  CRegKey key;
   if (!keyPath || key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_ENUMERATE_SUB_KEYS) != ERROR_SUCCESS) return 0;
-  enumeration.names = SubkeyNames(key.Get());
+  enumeration.names = SubkeyNames(key.m_hKey);
   return 1;
 }
 
@@ -246,9 +245,9 @@ int CConfRepositoryManager::InitializeParameterEnumeration(const char* keyPath) 
   ParameterEnumeration& enumeration = t_enumerations.parameters;
   enumeration = ParameterEnumeration{};
   enumeration.active = true;
-  RegistryKey key;
+  CRegKey key;
   if (!keyPath || key.Open(HKEY_LOCAL_MACHINE, keyPath, KEY_QUERY_VALUE) != ERROR_SUCCESS) return 0;
-  enumeration.values = ValuesAsText(key.Get());
+  enumeration.values = ValuesAsText(key.m_hKey);
   return 1;
 }
 

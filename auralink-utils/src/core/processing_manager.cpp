@@ -1,3 +1,4 @@
+#include <atlbase.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/interfaces.h>
@@ -10,7 +11,6 @@
 #include <mutex>
 #include <string>
 
-#include "bstr_holder.h"
 
 namespace {
 
@@ -50,8 +50,8 @@ IProcessing* CreateProcessor(const std::string& agentName) {
                   classText, agentName.c_str(), static_cast<unsigned>(hr), auralink::platform::LastComFailureText());
     return nullptr;
   }
-  auralink::core::BstrHolder name = auralink::core::MakeBstr(agentName);
-  hr = name ? processor->Initialize(name.get()) : E_OUTOFMEMORY;
+  CComBSTR name(agentName);
+  hr = name.m_str ? processor->Initialize(name) : E_OUTOFMEMORY;
   if (FAILED(hr)) {
     trace->LogMsg(0, kComponent, "Unable to initialize the processing class %s of the agent %s (hr = 0x%08X)",
                   classText, agentName.c_str(), static_cast<unsigned>(hr));
@@ -99,8 +99,8 @@ int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, 
     if (!processor.object) return 0;
   }
 
-  auralink::core::BstrHolder id = auralink::core::MakeBstr(objectId ? objectId : "");
-  auralink::core::BstrHolder text = auralink::core::MakeBstr(stream ? stream : "");
+  CComBSTR id(objectId ? objectId : "");
+  CComBSTR text(stream ? stream : "");
   if (!id || !text) {
     trace->LogMsg(0, kComponent, "Out of memory while passing the object %s of the agent %s", objectId ? objectId : "",
                   agentName);
@@ -110,7 +110,7 @@ int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, 
   LONG objects = 0;
   auralink::PayloadArray operationArray;
   auralink::PayloadArray objectArray;
-  HRESULT hr = processor.object->ProcessingObject(operation, id.get(), text.get(), &operations,
+  HRESULT hr = processor.object->ProcessingObject(operation, id, text, &operations,
                                                   operationArray.Receive(), &objects, objectArray.Receive());
   if (FAILED(hr)) {
     trace->LogMsg(0, kComponent, "Processing of the object %s (operation %d) of the agent %s failed (hr = 0x%08X)",
