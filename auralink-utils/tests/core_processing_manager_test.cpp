@@ -123,16 +123,16 @@ TEST_F(ProcessingManagerTest, AFailingCallLeavesTheOutputsAlone) {
 
 TEST_F(ProcessingManagerTest, ClassesThatCannotBeReachedGiveZeroAndATraceLine) {
   EXPECT_EQ(Process("AgentWithoutKey", 1, "x", "").result, 0);
-  EXPECT_NE(Trace().find("Unable to read ProcessingID of the agent AgentWithoutKey"), std::string::npos) << Trace();
+  EXPECT_NE(Trace().find("Agent AgentWithoutKey: no ProcessingID in the key"), std::string::npos) << Trace();
 
   Configure("AgentGarbage", "not-a-class");
   EXPECT_EQ(Process("AgentGarbage", 1, "x", "").result, 0);
-  EXPECT_NE(Trace().find("not a class identifier: not-a-class"), std::string::npos) << Trace();
+  EXPECT_NE(Trace().find("the ProcessingID \"not-a-class\" is not a class identifier"), std::string::npos) << Trace();
 
   Configure("AgentUnregistered", "11111111-2222-3333-4444-555555555555");
   EXPECT_EQ(Process("AgentUnregistered", 1, "x", "").result, 0);
-  EXPECT_NE(Trace().find("Unable to create the processing class 11111111-2222-3333-4444-555555555555 of the agent "
-                         "AgentUnregistered (hr = 0x80040154)"),
+  EXPECT_NE(Trace().find("Agent AgentUnregistered: unable to create the class 11111111-2222-3333-4444-555555555555 "
+                         "of its ProcessingID (hr = 0x80040154)"),
             std::string::npos)
       << Trace();
 

@@ -5,6 +5,8 @@
 // reconnect to its source each time. The discovery classes are apartment-threaded and take
 // no locks, while the runtime does no marshalling between threads; the manager therefore
 // serialises all calls into one agent's object, whichever thread they come from.
+#include <atlbase.h>
+#include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>
 #include <auralink/hub_components.h>
 #include <auralink/payload_arrays.h>
@@ -14,8 +16,6 @@
 #include <mutex>
 #include <string>
 
-#include "agent_classes.h"
-#include "com_release.h"
 
 namespace {
 
@@ -23,24 +23,25 @@ constexpr const char* kComponent = "DiscoveryManager";
 
 struct AgentDiscovery {
   std::recursive_mutex calls;  // held for every call into `object`
-  auralink::hub::ComHolder<IDiscovery> object;
+  CComPtr<IDiscovery> object;
 };
 
 // The agent's discovery object, created and initialised with the agent name when missing.
 // Null, after a trace line, when that fails; the next call tries again.
 IDiscovery* DiscoveryOf(AgentDiscovery& discovery, const std::string& agent) {
-  if (discovery.object) return discovery.object.get();
-  auto object = auralink::hub::CreateAgentClass<IDiscovery>(kComponent, agent, auralink::config::kDiscoveryId);
+  if (discovery.object) return discovery.object;
+  CComPtr<IDiscovery> object;
+  object.Attach(auralink::CreateAgentClass<IDiscovery>(kComponent, agent, auralink::config::kDiscoveryId));
   if (!object) return nullptr;
-  auralink::hub::BstrHolder name = auralink::hub::MakeBstr(agent);
-  HRESULT hr = name ? object->Initialize(name.get()) : E_OUTOFMEMORY;
+  CComBSTR name(agent);
+  HRESULT hr = name.m_str ? object->Initialize(name) : E_OUTOFMEMORY;
   if (FAILED(hr)) {
     CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Agent %s: Initialize of the discovery class failed (hr = 0x%08X)",
                                        agent.c_str(), static_cast<unsigned>(hr));
     return nullptr;
   }
   discovery.object = std::move(object);
-  return discovery.object.get();
+  return discovery.object;
 }
 
 // IHub takes parameter sets as arrays of VARIANT, IDiscovery as arrays of BSTR. Writes a

@@ -13,6 +13,8 @@
 // Unsubscribe returns. Waiting from inside a delivery could deadlock two sinks that
 // unsubscribe each other, so there the last call under way gives the sink back when it
 // returns (a sink that unsubscribes itself stays referenced until its own call ends).
+#include <atlbase.h>
+#include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>
 #include <auralink/hub_components.h>
 #include <auralink/payload_arrays.h>
@@ -26,8 +28,6 @@
 #include <thread>
 #include <vector>
 
-#include "agent_classes.h"
-#include "com_release.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ using SubscriptionPtr = std::shared_ptr<Subscription>;
 struct AgentListener {
   std::mutex lifecycle;
   int subscriptions = 0;  // guarded by lifecycle
-  auralink::hub::ComHolder<IListening> object;  // guarded by lifecycle
+  CComPtr<IListening> object;  // guarded by lifecycle
 };
 
 // Stop, Terminate and release an agent's listening class.
@@ -98,12 +98,13 @@ void ShutDown(IListening* object, const std::string& agent) {
 
 // Creates the agent's listening class, initialises it with the agent name and starts it.
 // Null, after a trace line, when any step fails; whatever was created is undone.
-auralink::hub::ComHolder<IListening> StartListening(const std::string& agent) {
+CComPtr<IListening> StartListening(const std::string& agent) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
-  auto object = auralink::hub::CreateAgentClass<IListening>(kComponent, agent, auralink::config::kListeningId);
+  CComPtr<IListening> object;
+  object.Attach(auralink::CreateAgentClass<IListening>(kComponent, agent, auralink::config::kListeningId));
   if (!object) return nullptr;
-  auralink::hub::BstrHolder name = auralink::hub::MakeBstr(agent);
-  HRESULT hr = name ? object->Initialize(name.get()) : E_OUTOFMEMORY;
+  CComBSTR name(agent);
+  HRESULT hr = name.m_str ? object->Initialize(name) : E_OUTOFMEMORY;
   if (FAILED(hr)) {
     trace->LogMsg(0, kComponent, "Agent %s: Initialize of the listening class failed (hr = 0x%08X)", agent.c_str(),
                   static_cast<unsigned>(hr));
@@ -205,7 +206,7 @@ int CListeningManager::Unsubscribe(LONG cid) {
   IListening* retired = nullptr;
   {
     std::lock_guard<std::mutex> lifecycle(listener.lifecycle);
-    if (--listener.subscriptions == 0) retired = listener.object.release();
+    if (--listener.subscriptions == 0) retired = listener.object.Detach();
   }
   if (!retired) return 1;
   if (deliveryDepth == 0) {

@@ -1,4 +1,5 @@
 #include <atlbase.h>
+#include <auralink/agent_classes.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/interfaces.h>
@@ -27,38 +28,18 @@ struct AgentProcessor {
 // the agent name. Null, after a trace line, when that fails.
 IProcessing* CreateProcessor(const std::string& agentName) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
-  std::string agentKey = auralink::config::AgentKey(agentName);
-  char classText[MAX_PATH] = "";
-  DWORD size = sizeof classText;
-  if (!CConfRepositoryManager::GetInstance()->ReadStr(agentKey.c_str(), auralink::config::kProcessingId, nullptr,
-                                                      classText, &size)) {
-    trace->LogMsg(0, kComponent, "Unable to read %s of the agent %s (key %s)", auralink::config::kProcessingId,
-                  agentName.c_str(), agentKey.c_str());
-    return nullptr;
-  }
-  CLSID clsid;
-  if (!auralink::platform::GuidFromString(classText, clsid)) {
-    trace->LogMsg(0, kComponent, "The %s of the agent %s is not a class identifier: %s",
-                  auralink::config::kProcessingId, agentName.c_str(), classText);
-    return nullptr;
-  }
-  IProcessing* processor = nullptr;
-  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IProcessing),
-                                reinterpret_cast<void**>(&processor));
-  if (FAILED(hr) || !processor) {
-    trace->LogMsg(0, kComponent, "Unable to create the processing class %s of the agent %s (hr = 0x%08X): %s",
-                  classText, agentName.c_str(), static_cast<unsigned>(hr), auralink::platform::LastComFailureText());
-    return nullptr;
-  }
+  IProcessing* processor =
+      auralink::CreateAgentClass<IProcessing>(kComponent, agentName, auralink::config::kProcessingId);
+  if (!processor) return nullptr;
   CComBSTR name(agentName);
-  hr = name.m_str ? processor->Initialize(name) : E_OUTOFMEMORY;
+  HRESULT hr = name.m_str ? processor->Initialize(name) : E_OUTOFMEMORY;
   if (FAILED(hr)) {
-    trace->LogMsg(0, kComponent, "Unable to initialize the processing class %s of the agent %s (hr = 0x%08X)",
-                  classText, agentName.c_str(), static_cast<unsigned>(hr));
+    trace->LogMsg(0, kComponent, "Unable to initialize the processing class of the agent %s (hr = 0x%08X)",
+                  agentName.c_str(), static_cast<unsigned>(hr));
     processor->Release();
     return nullptr;
   }
-  trace->LogMsg(2, kComponent, "Processing class %s created for the agent %s", classText, agentName.c_str());
+  trace->LogMsg(2, kComponent, "Processing class created for the agent %s", agentName.c_str());
   return processor;
 }
 

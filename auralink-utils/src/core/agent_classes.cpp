@@ -1,11 +1,10 @@
-#include "agent_classes.h"
-
+#include <auralink/agent_classes.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 
-namespace auralink::hub {
+namespace auralink {
 
 void* CreateAgentClass(const char* component, const std::string& agentName, const char* valueName, REFIID iid) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
@@ -34,4 +33,4 @@ void* CreateAgentClass(const char* component, const std::string& agentName, cons
   return object;
 }
 
-}  // namespace auralink::hub
+}  // namespace auralink
