@@ -20,27 +20,30 @@ bool HoldsVariants(SAFEARRAY* array) {
   return (array->fFeatures & FADF_VARIANT) != 0;
 }
 
-HRESULT GetElement(SAFEARRAY* array, LONG index, VARTYPE wanted, ScopedVariant& element) {
+// The SAFEARRAY index of payload element `index` (counted from 0 whatever the lower bound).
+HRESULT ElementPosition(SAFEARRAY* array, LONG index, LONG& position) {
   if (!array) return E_INVALIDARG;
   if (!HoldsVariants(array)) return DISP_E_TYPEMISMATCH;
   if (index < 0 || index >= PayloadElementCount(array)) return DISP_E_BADINDEX;
   LONG lowerBound = 0;
   HRESULT hr = SafeArrayGetLBound(array, 1, &lowerBound);
+  if (SUCCEEDED(hr)) position = lowerBound + index;
+  return hr;
+}
+
+HRESULT GetElement(SAFEARRAY* array, LONG index, VARTYPE wanted, ScopedVariant& element) {
+  LONG position = 0;
+  HRESULT hr = ElementPosition(array, index, position);
   if (FAILED(hr)) return hr;
-  LONG position = lowerBound + index;
   hr = SafeArrayGetElement(array, &position, &element.value);
   if (FAILED(hr)) return hr;
   return V_VT(&element.value) == wanted ? S_OK : DISP_E_TYPEMISMATCH;
 }
 
 HRESULT PutElement(SAFEARRAY* array, LONG index, VARIANT& element) {
-  if (!array) return E_INVALIDARG;
-  if (!HoldsVariants(array)) return DISP_E_TYPEMISMATCH;
-  if (index < 0 || index >= PayloadElementCount(array)) return DISP_E_BADINDEX;
-  LONG lowerBound = 0;
-  HRESULT hr = SafeArrayGetLBound(array, 1, &lowerBound);
+  LONG position = 0;
+  HRESULT hr = ElementPosition(array, index, position);
   if (FAILED(hr)) return hr;
-  LONG position = lowerBound + index;
   return SafeArrayPutElement(array, &position, &element);  // copies the variant
 }
 
