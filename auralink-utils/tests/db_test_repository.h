@@ -77,18 +77,11 @@ class SqliteFile {
 class StandInRepositoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // Keep unixODBC away from the machine's /etc/odbc.ini and odbcinst.ini.
-    if (const char* old = std::getenv("ODBCSYSINI")) hadSysIni_ = true, savedSysIni_ = old;
-    setenv("ODBCSYSINI", sandbox_.Dir().c_str(), 1);
     CTraceUtils::GetInstance()->LogInitAppend(sandbox_.TraceFile().c_str(), -1, 0, -1);
   }
 
   void TearDown() override {
     CTraceUtils::GetInstance()->Close();
-    if (hadSysIni_)
-      setenv("ODBCSYSINI", savedSysIni_.c_str(), 1);
-    else
-      unsetenv("ODBCSYSINI");
   }
 
   // Generates a repository file in the sandbox; returns its path.
@@ -119,8 +112,6 @@ class StandInRepositoryTest : public ::testing::Test {
   TestSandbox sandbox_;
 
  private:
-  bool hadSysIni_ = false;
-  std::string savedSysIni_;
 };
 
 }  // namespace auralink::testing

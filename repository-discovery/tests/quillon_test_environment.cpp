@@ -74,9 +74,6 @@ QuillonEnvironment& QuillonEnvironment::Get() {
 
 void QuillonEnvironment::SetUp() {
   sandbox_ = std::make_unique<auralink::testing::TestSandbox>();
-  // Keep unixODBC away from the machine's own odbc.ini and odbcinst.ini.
-  if (const char* old = std::getenv("ODBCSYSINI")) hadSysIni_ = true, savedSysIni_ = old;
-  setenv("ODBCSYSINI", sandbox_->Dir().c_str(), 1);
   CTraceUtils::GetInstance()->LogInitAppend(sandbox_->TraceFile().c_str(), -1, 0, -1);
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 
@@ -96,10 +93,6 @@ void QuillonEnvironment::SetUp() {
 void QuillonEnvironment::TearDown() {
   CoUninitialize();
   CTraceUtils::GetInstance()->Close();
-  if (hadSysIni_)
-    setenv("ODBCSYSINI", savedSysIni_.c_str(), 1);
-  else
-    unsetenv("ODBCSYSINI");
   sandbox_.reset();
 }
 

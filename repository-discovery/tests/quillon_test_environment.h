@@ -50,8 +50,6 @@ class QuillonEnvironment {
 
   std::unique_ptr<auralink::testing::TestSandbox> sandbox_;
   std::map<std::string, CraftObject> crafted_;
-  std::string savedSysIni_;
-  bool hadSysIni_ = false;
 };
 
 }  // namespace quillon::testing
