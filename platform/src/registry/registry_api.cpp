@@ -97,6 +97,25 @@ LSTATUS RemoveKey(const OpenKey& base, const OpenKey& target, bool wholeTree) {
   });
 }
 
+// Finds the open key behind a handle and checks that it was opened with `access`.
+LSTATUS LookupFor(HKEY handle, REGSAM access, OpenKey& key) {
+  const LSTATUS status = Lookup(handle, key);
+  if (status != ERROR_SUCCESS) return status;
+  return Allows(key, access) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+// Runs `read` on the key behind a handle opened with `access`, under the store's read lock.
+template <typename ReadKey>
+LSTATUS ReadOpenKey(HKEY handle, REGSAM access, ReadKey read) {
+  OpenKey key;
+  const LSTATUS status = LookupFor(handle, access, key);
+  if (status != ERROR_SUCCESS) return status;
+  return Store::Instance().Read([&](const Tree& tree) -> LSTATUS {
+    const Key* target = Resolve(tree, key);
+    return target ? read(*target) : ERROR_KEY_DELETED;
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -179,9 +198,8 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
   const std::string_view name = ValueName(lpValueName);
   if (!IsValidValueName(name)) return ERROR_INVALID_PARAMETER;
   OpenKey key;
-  const LSTATUS status = Lookup(hKey, key);
+  const LSTATUS status = LookupFor(hKey, KEY_SET_VALUE, key);
   if (status != ERROR_SUCCESS) return status;
-  if (!Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   const Name valueName = MakeName(name);
   std::vector<BYTE> data = StoredData(dwType, lpData, cbData);
   return Store::Instance().Write([&](Tree& tree, bool& changed) -> LSTATUS {
@@ -195,15 +213,9 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
 LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                          LPDWORD lpcbData) {
   if (lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  OpenKey key;
-  const LSTATUS status = Lookup(hKey, key);
-  if (status != ERROR_SUCCESS) return status;
-  if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   const std::string folded = FoldName(ValueName(lpValueName));
-  return Store::Instance().Read([&](const Tree& tree) -> LSTATUS {
-    const Key* target = Resolve(tree, key);
-    if (!target) return ERROR_KEY_DELETED;
-    const Value* value = target->FindValue(folded);
+  return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](const Key& target) -> LSTATUS {
+    const Value* value = target.FindValue(folded);
     if (!value) return ERROR_FILE_NOT_FOUND;
     if (lpType) *lpType = value->type;
     return CopyData(value->data, lpData, lpcbData);
@@ -212,9 +224,8 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDW
 
 LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   OpenKey key;
-  const LSTATUS status = Lookup(hKey, key);
+  const LSTATUS status = LookupFor(hKey, KEY_SET_VALUE, key);
   if (status != ERROR_SUCCESS) return status;
-  if (!Allows(key, KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   const std::string folded = FoldName(ValueName(lpValueName));
   return Store::Instance().Write([&](Tree& tree, bool& changed) -> LSTATUS {
     Key* target = FindKey(tree, key.path);
@@ -228,15 +239,9 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved, LPSTR lpClass,
                       LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   if (!lpName || !lpcchName || lpReserved) return ERROR_INVALID_PARAMETER;
-  OpenKey key;
-  const LSTATUS status = Lookup(hKey, key);
-  if (status != ERROR_SUCCESS) return status;
-  if (!Allows(key, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-  return Store::Instance().Read([&](const Tree& tree) -> LSTATUS {
-    const Key* target = Resolve(tree, key);
-    if (!target) return ERROR_KEY_DELETED;
-    if (dwIndex >= target->subkeys().size()) return ERROR_NO_MORE_ITEMS;
-    const Key& subkey = *std::next(target->subkeys().begin(), dwIndex)->second;
+  return ReadOpenKey(hKey, KEY_ENUMERATE_SUB_KEYS, [&](const Key& target) -> LSTATUS {
+    if (dwIndex >= target.subkeys().size()) return ERROR_NO_MORE_ITEMS;
+    const Key& subkey = *std::next(target.subkeys().begin(), dwIndex)->second;
     if (!CopyName(subkey.name(), lpName, lpcchName)) return ERROR_MORE_DATA;
     ClearClassAndTime(lpClass, lpcchClass, lpftLastWriteTime);
     return ERROR_SUCCESS;
@@ -246,15 +251,9 @@ LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
 LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-  OpenKey key;
-  const LSTATUS status = Lookup(hKey, key);
-  if (status != ERROR_SUCCESS) return status;
-  if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  return Store::Instance().Read([&](const Tree& tree) -> LSTATUS {
-    const Key* target = Resolve(tree, key);
-    if (!target) return ERROR_KEY_DELETED;
-    if (dwIndex >= target->values().size()) return ERROR_NO_MORE_ITEMS;
-    const Value& value = target->values()[dwIndex];
+  return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](const Key& target) -> LSTATUS {
+    if (dwIndex >= target.values().size()) return ERROR_NO_MORE_ITEMS;
+    const Value& value = target.values()[dwIndex];
     if (!CopyName(value.name.text, lpValueName, lpcchValueName)) return ERROR_MORE_DATA;
     if (lpType) *lpType = value.type;
     return CopyData(value.data, lpData, lpcbData);
@@ -266,23 +265,17 @@ LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD l
                          LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                          PFILETIME lpftLastWriteTime) {
   if (lpReserved) return ERROR_INVALID_PARAMETER;
-  OpenKey key;
-  const LSTATUS status = Lookup(hKey, key);
-  if (status != ERROR_SUCCESS) return status;
-  if (!Allows(key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  return Store::Instance().Read([&](const Tree& tree) -> LSTATUS {
-    const Key* target = Resolve(tree, key);
-    if (!target) return ERROR_KEY_DELETED;
+  return ReadOpenKey(hKey, KEY_QUERY_VALUE, [&](const Key& target) -> LSTATUS {
     size_t longestSubkey = 0, longestName = 0, largestData = 0;
-    for (const auto& entry : target->subkeys()) longestSubkey = std::max(longestSubkey, entry.second->name().size());
-    for (const Value& value : target->values()) {
+    for (const auto& entry : target.subkeys()) longestSubkey = std::max(longestSubkey, entry.second->name().size());
+    for (const Value& value : target.values()) {
       longestName = std::max(longestName, value.name.text.size());
       largestData = std::max(largestData, value.data.size());
     }
-    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(target->subkeys().size());
+    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(target.subkeys().size());
     if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = static_cast<DWORD>(longestSubkey);
     if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
-    if (lpcValues) *lpcValues = static_cast<DWORD>(target->values().size());
+    if (lpcValues) *lpcValues = static_cast<DWORD>(target.values().size());
     if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = static_cast<DWORD>(longestName);
     if (lpcbMaxValueLen) *lpcbMaxValueLen = static_cast<DWORD>(largestData);
     if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
