@@ -41,8 +41,11 @@ const std::string kUsage = "\nUsage: zeltsetup -i [-log (on [-lf <Log File Name>
 
 class ZeltsetupTest : public ::testing::Test {
  protected:
+  // The built program, or the one ZELTSETUP names (an installed copy, say).
   static ProgramRun Run(const Words& arguments, long long fileSizeLimit = -1) {
-    return zeltsetup_test::RunProgram(ZELTSETUP_PROGRAM, arguments, fileSizeLimit);
+    const char* installed = std::getenv("ZELTSETUP");
+    return zeltsetup_test::RunProgram(installed && *installed ? installed : ZELTSETUP_PROGRAM, arguments,
+                                      fileSizeLimit);
   }
 
   // The next case starts from an empty registry whose two agents trace into the sandbox.
