@@ -112,25 +112,20 @@ void ReportNotSaved(const char* valueName) {
                                      file.c_str(), reason.c_str());
 }
 
-// Store one value and confirm it in the trace (a number with the text as typed); false
-// when it could not be saved.
-bool StoreText(const std::string& key, const char* valueName, const std::string& value, const char* subject) {
-  if (!CConfRepositoryManager::GetInstance()->SetStr(key.c_str(), valueName, value.c_str())) {
+// Confirms a write in the trace showing `shown` (a port as typed, any other setting as
+// stored), or reports it as not saved; answers whether it was saved.
+bool Confirm(int written, const char* valueName, const char* subject, const std::string& shown) {
+  if (!written) {
     ReportNotSaved(valueName);
     return false;
   }
-  CTraceUtils::GetInstance()->LogMsg(2, kTraceComponent, "%s has been set to %s", subject, value.c_str());
+  CTraceUtils::GetInstance()->LogMsg(2, kTraceComponent, "%s has been set to %s", subject, shown.c_str());
   return true;
 }
 
-bool StoreNumber(const std::string& key, const char* valueName, DWORD number, const std::string& typed,
-                 const char* subject) {
-  if (!CConfRepositoryManager::GetInstance()->SetNum(key.c_str(), valueName, number)) {
-    ReportNotSaved(valueName);
-    return false;
-  }
-  CTraceUtils::GetInstance()->LogMsg(2, kTraceComponent, "%s has been set to %s", subject, typed.c_str());
-  return true;
+bool StoreText(const std::string& key, const char* valueName, const std::string& value, const char* subject) {
+  return Confirm(CConfRepositoryManager::GetInstance()->SetStr(key.c_str(), valueName, value.c_str()), valueName,
+                 subject, value);
 }
 
 bool Refuse(const OptionRule& rule) {
@@ -178,7 +173,8 @@ class OptionWalk {
       case ValueKind::LoggingMode:
         return ApplyLoggingMode(rule, key, LowerCase(value));
       case ValueKind::Number:
-        return StoreNumber(key, rule.valueName, PortNumber(value), value, rule.subject);
+        return Confirm(CConfRepositoryManager::GetInstance()->SetNum(key.c_str(), rule.valueName, PortNumber(value)),
+                       rule.valueName, rule.subject, value);
       case ValueKind::Text:
         return StoreText(key, rule.valueName, value, rule.subject);
       case ValueKind::Choice: {
