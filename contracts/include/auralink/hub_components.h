@@ -43,10 +43,10 @@ class CListeningManager {
   std::unique_ptr<State> state_;
 };
 
-// Keeps one discovery object per agent, created and initialised on first use and kept for
-// the life of the process. The discovery classes are apartment-threaded and the runtime
-// does no marshalling, so the manager serialises all calls into one agent's object,
-// whichever thread they come from.
+// Keeps one discovery object per agent, created and initialised on first use and kept
+// until Shutdown. The discovery classes are apartment-threaded and the runtime does no
+// marshalling, so the manager serialises all calls into one agent's object, whichever
+// thread they come from.
 class CDiscoveryManager {
  public:
   static CDiscoveryManager* GetInstance();
@@ -57,6 +57,12 @@ class CDiscoveryManager {
                     SAFEARRAY** instanceIds);
   int GetInstance(const char* agentName, BSTR instanceID, LONG localOnly, SAFEARRAY** parameterSetList,
                   BSTR* instance);
+
+  // Terminates and releases every agent's discovery object, once the calls under way into
+  // it have returned; a program calls it before it ends its COM use. 0, after a trace
+  // line per failure, when an object's Terminate failed (it is released all the same). A
+  // later call creates and initialises the agent's object again.
+  int Shutdown();
 
   CDiscoveryManager(const CDiscoveryManager&) = delete;
   CDiscoveryManager& operator=(const CDiscoveryManager&) = delete;

@@ -141,8 +141,9 @@ class ATL_NO_VTABLE CFakeDiscovery
   }
 
   STDMETHOD(Terminate)() override {
+    CallScope scope(inside_);
     Note("Discovery.Terminate " + agent_);
-    return S_OK;
+    return Holds(agent_, kAgentFailingTerminate) ? E_FAIL : S_OK;
   }
 
  private:

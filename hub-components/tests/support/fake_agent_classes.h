@@ -11,6 +11,8 @@ DEFINE_GUID(CLSID_FakeListening, 0xD1D75032, 0x597B, 0x4AB2, 0xAB, 0x28, 0xF2, 0
 
 // Agent names that make the fake classes fail.
 inline constexpr const char* kAgentFailingInitialize = "FailInitialize";
+// The discovery class's Terminate fails for every agent whose name holds this.
+inline constexpr const char* kAgentFailingTerminate = "FailTerminate";
 // Start fails for every agent whose name holds this.
 inline constexpr const char* kAgentFailingStart = "FailStart";
 // Words in an agent name that steer the listening class:
