@@ -2,10 +2,11 @@
 //
 // One discovery object per agent, created and initialised on the first call and kept until
 // Shutdown: a discovery run makes one GetInstance per object and must not reconnect to its
-// source each time. Shutdown terminates and releases every object under that object's
-// call lock, so it waits for calls under way; the next call creates a new one. The discovery classes are apartment-threaded and take
-// no locks, while the runtime does no marshalling between threads; the manager therefore
-// serialises all calls into one agent's object, whichever thread they come from.
+// source each time. The discovery classes are apartment-threaded and take no locks, while
+// the runtime does no marshalling between threads; the manager therefore serialises all
+// calls into one agent's object, whichever thread they come from. Shutdown terminates and
+// releases each object under that same lock, so it waits for a call under way; the next
+// call creates a new object.
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>

@@ -212,7 +212,8 @@ struct CListeningManager::State {
       }).detach();
       return true;
     } catch (const std::system_error& error) {
-      CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Agent %s: unable to stop listening (%s); the listening class keeps running",
+      CTraceUtils::GetInstance()->LogMsg(0, kComponent,
+                                         "Agent %s: unable to stop listening (%s); the listening class keeps running",
                                          agent.c_str(), error.what());
       return false;
     }
@@ -247,7 +248,8 @@ int CListeningManager::Subscribe(const char* agentName, IHubSink* sink, LONG* ci
     int count = listener.subscriptions;
     lock.unlock();
     *cid = id;
-    trace->LogMsg(2, kComponent, "Agent %s: subscription %d added while listening is being started or stopped (%d for the agent)",
+    trace->LogMsg(2, kComponent,
+                  "Agent %s: subscription %d added while listening is being started or stopped (%d for the agent)",
                   agent.c_str(), static_cast<int>(id), count);
     return 1;
   }

@@ -173,7 +173,8 @@ TEST(ListeningThreads, ASinkMayLeaveAndComeBackInsideOneDelivery) {
   EXPECT_TRUE(WaitFor([&] { return sink.calls > callsAtComeBack + 20; }));
   EXPECT_EQ(Manager()->Unsubscribe(currentId), 1);
   EXPECT_TRUE(WaitFor([&] {
-    return sandbox.JournalCount("Listening.Start TickingReturn") == sandbox.JournalCount("Listening.destroyed TickingReturn");
+    return sandbox.JournalCount("Listening.Start TickingReturn") ==
+           sandbox.JournalCount("Listening.destroyed TickingReturn");
   })) << sandbox.Journal();
   EXPECT_EQ(sandbox.JournalCount("two listening objects TickingReturn"), 0);
   EXPECT_TRUE(WaitFor([&] { return sink.references == 0u; }));

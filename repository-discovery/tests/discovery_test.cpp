@@ -164,10 +164,10 @@ TEST(QuillonConnection, InitializeOpensTheRepositoryOrFailsSaying) {
   CComPtr<IDiscovery> discovery = Env().CreateDiscovery();
   ASSERT_TRUE(discovery);
   EXPECT_EQ(discovery->Initialize(CComBSTR(L"Opening")), S_OK);
-  for (size_t position : PositionsInOrder(Env().Trace(), traced,
-                                          {"TNG:IDiscovery: Inside of CDiscovery::Initialize. AgentName set to Opening\n",
-                                           "TNG:IDiscovery: Opening TNG database\n",
-                                           "TNG:IDiscovery: TNG Database successfully opened\n"})) {
+  const std::vector<std::string> opened = {
+      "TNG:IDiscovery: Inside of CDiscovery::Initialize. AgentName set to Opening\n",
+      "TNG:IDiscovery: Opening TNG database\n", "TNG:IDiscovery: TNG Database successfully opened\n"};
+  for (size_t position : PositionsInOrder(Env().Trace(), traced, opened)) {
     EXPECT_NE(position, std::string::npos) << Env().Trace().substr(traced);
   }
 
@@ -184,10 +184,10 @@ TEST(QuillonConnection, InitializeOpensTheRepositoryOrFailsSaying) {
   fs::rename(aside, repository);
   EXPECT_EQ(hr, E_FAIL);
   std::string added = Env().Trace().substr(traced);
-  for (size_t position : PositionsInOrder(added, 0,
-                                          {"TNG:IDiscovery: Inside of CDiscovery::Initialize. AgentName set to Unreachable\n",
-                                           "TNG:IDiscovery: Opening TNG database\n",
-                                           "TNG:IDiscovery: Unable to open the TNG Database\n"})) {
+  const std::vector<std::string> refused = {
+      "TNG:IDiscovery: Inside of CDiscovery::Initialize. AgentName set to Unreachable\n",
+      "TNG:IDiscovery: Opening TNG database\n", "TNG:IDiscovery: Unable to open the TNG Database\n"};
+  for (size_t position : PositionsInOrder(added, 0, refused)) {
     EXPECT_NE(position, std::string::npos) << added;
   }
   EXPECT_EQ(added.find("successfully opened"), std::string::npos) << added;
