@@ -3,13 +3,18 @@ function(auralink_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# auralink_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
+# auralink_test(NAME SOURCES... LIBS ... [TIMEOUT seconds]): one GoogleTest executable
+# registered with CTest; TIMEOUT limits each of its test cases.
 function(auralink_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   auralink_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  if(T_TIMEOUT)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()
 
 # auralink_com_server(NAME SOURCES... LIBS ...): a loadable COM server module.
