@@ -3,13 +3,18 @@ function(auralink_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# auralink_test(NAME SOURCES... LIBS ...): one GoogleTest executable registered with CTest.
+# auralink_test(NAME SOURCES... LIBS ... [TIMEOUT seconds]): one GoogleTest executable
+# registered with CTest; TIMEOUT limits each of its test cases.
 function(auralink_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   auralink_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  if(T_TIMEOUT)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${T_TIMEOUT})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()
 
 # auralink_com_server(NAME SOURCES... LIBS ...): a loadable COM server module.
@@ -23,4 +28,48 @@ function(auralink_com_server name)
   auralink_warnings(${name})
   target_link_libraries(${name} PRIVATE ${M_LIBS})
   install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/auralink)
+endfunction()
+
+# auralink_registration_script(<module> CLASS <name> PROGID <progid> [DESCRIPTION <text>])
+#
+# The registration script of one creatable class of a COM server module, made from
+# registration_script.h.in: the ProgIDs "<progid>.1" and "<progid>", and the CLSID key
+# naming the module as an apartment-threaded in-process server with its type library.
+# DESCRIPTION (the keys' default text) defaults to "<name> Class". The module gets the
+# header "<name in lower case>_registration.h" defining k<name>RegistrationScript, which
+# the class hands to DECLARE_REGISTRY_SCRIPT. One call per class; a module may hold several:
+#
+#   auralink_registration_script(Marrowby CLASS Listening PROGID Marrowby.Listening)
+#   auralink_registration_script(Marrowby CLASS Processing PROGID Marrowby.Processing)
+#
+#   #include "listening_registration.h"
+#   class CListening ... { DECLARE_REGISTRY_SCRIPT(kListeningRegistrationScript) ... };
+function(auralink_registration_script module)
+  cmake_parse_arguments(R "" "CLASS;PROGID;DESCRIPTION" "" ${ARGN})
+  if(NOT R_CLASS MATCHES "^[A-Za-z][A-Za-z0-9_]*$")
+    message(FATAL_ERROR "auralink_registration_script(${module}): CLASS must be a C++ name, got '${R_CLASS}'")
+  endif()
+  # Script tokens end at blanks, and %...% would be taken for a replacement.
+  if(NOT R_PROGID MATCHES "^[A-Za-z][A-Za-z0-9_]*(\\.[A-Za-z0-9_]+)+$")
+    message(FATAL_ERROR "auralink_registration_script(${module}): PROGID must look like Program.Class, got '${R_PROGID}'")
+  endif()
+  if(NOT DEFINED R_DESCRIPTION)
+    set(R_DESCRIPTION "${R_CLASS} Class")
+  endif()
+  if(R_DESCRIPTION MATCHES "[\n\r]" OR R_DESCRIPTION MATCHES "\\)script\"")
+    message(FATAL_ERROR "auralink_registration_script(${module}): DESCRIPTION must fit on one line")
+  endif()
+  # Quoted script text writes a quote as '' and a percent sign as %%.
+  string(REPLACE "'" "''" R_DESCRIPTION "${R_DESCRIPTION}")
+  string(REPLACE "%" "%%" R_DESCRIPTION "${R_DESCRIPTION}")
+
+  set(REGISTRATION_CLASS "${R_CLASS}")
+  set(REGISTRATION_PROGID "${R_PROGID}")
+  set(REGISTRATION_DESCRIPTION "${R_DESCRIPTION}")
+  string(TOLOWER "${R_CLASS}" header)
+  set(folder "${CMAKE_CURRENT_BINARY_DIR}/registration/${module}")
+  configure_file("${CMAKE_CURRENT_FUNCTION_LIST_DIR}/registration_script.h.in" "${folder}/${header}_registration.h"
+    @ONLY)
+  target_sources(${module} PRIVATE "${folder}/${header}_registration.h")
+  target_include_directories(${module} PRIVATE "${folder}")
 endfunction()

@@ -142,9 +142,19 @@ HKCR
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
 }
 
+// Keys nested `levels` deep under HKLM, one per line from line 3, the innermost holding
+// `bottom`.
+std::string NestedScript(int levels, const std::string& bottom) {
+  std::string script = "HKLM\n{\n";
+  for (int level = 1; level <= levels; ++level) script += "K {\n";
+  script += bottom;
+  for (int level = 0; level <= levels; ++level) script += "}\n";
+  return script;
+}
+
 TEST_F(RegistrarTest, SyntaxErrorsNameTheLineAndChangeNothing) {
   const struct {
-    const char* script;
+    std::string script;
     const char* expected;
   } cases[] = {
       {"HKCR\n{\n  Key = x 'v'\n}\n", "line 3: value type s, d or b expected"},
@@ -161,14 +171,19 @@ TEST_F(RegistrarTest, SyntaxErrorsNameTheLineAndChangeNothing) {
       {"HKCR Key\n", "line 1: '{' expected after the root key HKCR"},
       // A valid first part does not get written when a later part is wrong.
       {"HKCR\n{\n  Valid.Key = s 'v'\n}\nHKLM\n{\n  Other = q 'v'\n}\n", "line 7:"},
+      // Keys nest as deep as the registry allows (so the bad value at the bottom is what
+      // is reported), and no deeper, however deep the script goes.
+      {NestedScript(512, "val N = d 'abc'\n"), "line 515: 'abc' is not a 32-bit number"},
+      {NestedScript(513, ""), "line 515: keys are nested deeper than 512 levels"},
+      {NestedScript(200000, ""), "line 515: keys are nested deeper than 512 levels"},
   };
   const std::string before = RegistryText();
   for (const auto& c : cases) {
-    EXPECT_EQ(registrar_.StringRegister(c.script), DISP_E_EXCEPTION) << c.script;
+    EXPECT_EQ(registrar_.StringRegister(c.script.c_str()), DISP_E_EXCEPTION) << c.script.substr(0, 200);
     EXPECT_NE(registrar_.GetErrorText().find(c.expected), std::string::npos)
         << "got: " << registrar_.GetErrorText() << "\nexpected: " << c.expected;
     EXPECT_EQ(std::string(auralink::platform::LastRegistrarErrorText()), registrar_.GetErrorText());
-    EXPECT_EQ(registrar_.StringUnregister(c.script), DISP_E_EXCEPTION);
+    EXPECT_EQ(registrar_.StringUnregister(c.script.c_str()), DISP_E_EXCEPTION);
   }
   EXPECT_EQ(RegistryText(), before);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "Valid.Key"));

@@ -29,6 +29,11 @@ TEST(Bstr, StoresByteLengthBeforeTextAndTerminates) {
   EXPECT_EQ(empty[0], L'\0');
   SysFreeString(empty);
 
+  // Code written for Windows spells its wide literals with OLESTR.
+  BSTR hub = SysAllocString(OLESTR("Touchpoint.Hub"));
+  EXPECT_EQ(std::wstring(hub, SysStringLen(hub)), L"Touchpoint.Hub");
+  SysFreeString(hub);
+
   EXPECT_EQ(SysAllocString(nullptr), nullptr);  // null reads as the empty string
   EXPECT_EQ(SysStringLen(nullptr), 0u);
   SysFreeString(nullptr);

@@ -171,3 +171,43 @@ TEST(RegistryKeys, ClassesRootIsAViewOfSoftwareClasses) {
   EXPECT_EQ(SubkeyNames(software), std::vector<std::string>{"Classes"});
   EXPECT_EQ(SubkeyNames(HKEY_CLASSES_ROOT), (std::vector<std::string>{"CLSID", "Touchpoint.Hub"}));
 }
+
+namespace {
+// "K\K\...\K", `levels` names deep.
+std::string DeepPath(size_t levels) {
+  std::string path = "K";
+  for (size_t i = 1; i < levels; ++i) path += "\\K";
+  return path;
+}
+}  // namespace
+
+TEST(RegistryKeys, KeysBeyondWindowsLimitsAreRefusedAndWriteNothing) {
+  TestSandbox sandbox;
+  ScopedKey deepest;
+  ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, DeepPath(512).c_str(), deepest), ERROR_SUCCESS);
+  const std::string before = TestSandbox::ReadFile(sandbox.RegistryFile());
+
+  // One level more, from the top, from the deepest key, or through the classes view
+  // (which lies two levels down).
+  ScopedKey refused;
+  EXPECT_EQ(Create(HKEY_LOCAL_MACHINE, DeepPath(513).c_str(), refused), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Create(deepest, "K", refused), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Create(HKEY_CLASSES_ROOT, DeepPath(511).c_str(), refused), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Create(HKEY_CURRENT_USER, DeepPath(10000).c_str(), refused), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(refused.get(), nullptr);
+  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, DeepPath(513).c_str(), refused), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, DeepPath(513).c_str()), ERROR_FILE_NOT_FOUND);
+
+  // Names: 255 bytes for a key, 16383 for a value.
+  ScopedKey longest;
+  EXPECT_EQ(Create(HKEY_CURRENT_USER, std::string(255, 'k').c_str(), longest), ERROR_SUCCESS);
+  EXPECT_EQ(Create(HKEY_CURRENT_USER, ("Ok\\" + std::string(256, 'k')).c_str(), refused), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(SetString(longest, std::string(16383, 'v').c_str(), "x"), ERROR_SUCCESS);
+  EXPECT_EQ(SetString(longest, std::string(16384, 'v').c_str(), "x"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(ValueNames(longest).size(), 1u);
+  ScopedKey ok;
+  EXPECT_EQ(Open(HKEY_CURRENT_USER, "Ok", ok), ERROR_FILE_NOT_FOUND);
+
+  ASSERT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(TestSandbox::ReadFile(sandbox.RegistryFile()), before);
+}

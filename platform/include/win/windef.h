@@ -92,6 +92,8 @@ typedef ULONG_PTR SIZE_T;
 
 #define _T(x) x
 #define TEXT(x) x
+// A wide (OLECHAR) literal: OLESTR("Hub") is L"Hub".
+#define OLESTR(str) L##str
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))

@@ -100,6 +100,10 @@ bool Tokenize(const std::string& text, const ReplacementLookup& lookup, std::vec
   return true;
 }
 
+// Keys deeper than the registry allows would only fail when written; refusing them here
+// also bounds the parser's recursion, which takes one level per key.
+constexpr int kMaxKeyLevel = 512;
+
 class Parser {
  public:
   Parser(const std::vector<Token>& tokens, std::string& error) : tokens_(tokens), error_(error) {}
@@ -114,7 +118,7 @@ class Parser {
       const Token* open = Next();
       if (!IsSymbol(open, "{"))
         return Fail(open ? open->line : token->line, "'{' expected after the root key " + token->text);
-      if (!ParseBlock(root.subkeys, nullptr, open->line)) return false;
+      if (!ParseBlock(root.subkeys, nullptr, open->line, 1)) return false;
       roots.push_back(std::move(root));
     }
     return true;
@@ -151,8 +155,8 @@ class Parser {
   }
 
   // The entries of a block up to its closing '}'. `values` is null at the root level,
-  // where values cannot be set.
-  bool ParseBlock(std::vector<ScriptKey>& keys, std::vector<NamedValue>* values, int openLine) {
+  // where values cannot be set; the block's keys lie `level` levels below the root key.
+  bool ParseBlock(std::vector<ScriptKey>& keys, std::vector<NamedValue>* values, int openLine, int level) {
     while (true) {
       const Token* token = Next();
       if (!token) return Fail(openLine, "the '{' on this line is not closed");
@@ -176,6 +180,8 @@ class Parser {
         token = name;
       }
       if (token->text.empty()) return Fail(token->line, "a key name cannot be empty");
+      if (level > kMaxKeyLevel)
+        return Fail(token->line, "keys are nested deeper than " + std::to_string(kMaxKeyLevel) + " levels");
       key.name = token->text;
       if (IsSymbol(Peek(), "=")) {
         const Token* equals = Next();
@@ -185,7 +191,7 @@ class Parser {
       }
       if (IsSymbol(Peek(), "{")) {
         const Token* open = Next();
-        if (!ParseBlock(key.subkeys, &key.values, open->line)) return false;
+        if (!ParseBlock(key.subkeys, &key.values, open->line, level + 1)) return false;
       }
       keys.push_back(std::move(key));
     }

@@ -39,13 +39,14 @@ Key* ResolveForChange(Tree& tree, const OpenKey& key, bool& changed) {
   return &made;
 }
 
-// The key `subKey` below `base`; false if `subKey` is no valid key path.
+// The key `subKey` below `base`; false if `subKey` is no valid key path or would lie
+// deeper than a key can.
 bool Below(const OpenKey& base, LPCSTR subKey, REGSAM desired, OpenKey& target) {
   target = base;
   target.access = Granted(desired);
   if (!subKey || !*subKey) return true;
   target.predefined = false;
-  return AppendKeyPath(subKey, target.path.parts);
+  return AppendKeyPath(subKey, target.path.parts) == nullptr;
 }
 
 std::string_view ValueName(LPCSTR name) { return name ? std::string_view(name) : std::string_view(); }
@@ -196,7 +197,7 @@ LSTATUS RegCloseKey(HKEY hKey) { return HandleTable::Instance().Remove(hKey) ? E
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
   if (!lpData && cbData != 0) return ERROR_INVALID_PARAMETER;
   const std::string_view name = ValueName(lpValueName);
-  if (!IsValidValueName(name)) return ERROR_INVALID_PARAMETER;
+  if (ValueNameFault(name)) return ERROR_INVALID_PARAMETER;
   OpenKey key;
   const LSTATUS status = LookupFor(hKey, KEY_SET_VALUE, key);
   if (status != ERROR_SUCCESS) return status;

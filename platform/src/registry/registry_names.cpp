@@ -56,7 +56,12 @@ void EncodeUtf8(char32_t cp, std::string& out) {
   }
 }
 
-bool HasLineBreak(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+// The faults that key and value names share.
+const char* CharacterFault(std::string_view name) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) return "a name holds a line break";
+  if (name.find('\0') != std::string_view::npos) return "a name holds a zero byte";
+  return nullptr;
+}
 
 }  // namespace
 
@@ -84,26 +89,32 @@ std::string FoldName(std::string_view name) {
   return folded;
 }
 
-bool IsValidKeyName(std::string_view name) {
-  return !name.empty() && name.size() <= kMaxKeyNameLength && name.find('\\') == std::string_view::npos &&
-         !HasLineBreak(name);
+const char* KeyNameFault(std::string_view name) {
+  if (name.empty()) return "a key name is empty";
+  if (name.size() > kMaxKeyNameLength) return "a key name is longer than 255 bytes";
+  if (name.find('\\') != std::string_view::npos) return "a key name holds a backslash";
+  return CharacterFault(name);
 }
 
-bool IsValidValueName(std::string_view name) { return name.size() <= kMaxValueNameLength && !HasLineBreak(name); }
+const char* ValueNameFault(std::string_view name) {
+  if (name.size() > kMaxValueNameLength) return "a value name is longer than 16383 bytes";
+  return CharacterFault(name);
+}
 
-bool AppendKeyPath(std::string_view path, std::vector<Name>& parts) {
+const char* AppendKeyPath(std::string_view path, std::vector<Name>& parts) {
   if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   std::vector<Name> added;
   while (true) {
     const size_t end = path.find('\\');
     const std::string_view part = path.substr(0, end);
-    if (!IsValidKeyName(part)) return false;
+    if (const char* fault = KeyNameFault(part)) return fault;
+    if (parts.size() + added.size() == kMaxKeyDepth) return "the key is deeper than 512 levels";
     added.push_back(MakeName(part));
     if (end == std::string_view::npos) break;
     path.remove_prefix(end + 1);
   }
   for (Name& name : added) parts.push_back(std::move(name));
-  return true;
+  return nullptr;
 }
 
 }  // namespace auralink::platform::registry

@@ -56,6 +56,29 @@ std::filesystem::path FolderOf(const std::string& path) {
   return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
+// The file that `path` names once symbolic links in its last part are followed: a write
+// replaces that file, so a link keeps pointing at the registry instead of being replaced
+// by a plain file. A dangling link names the file to create. False, with errno, on a
+// link that cannot be read or a loop.
+bool FollowLinks(const std::string& path, std::string& target) {
+  constexpr int kMaxLinks = 40;  // as the kernel allows when it resolves a path
+  target = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    std::error_code ec;
+    std::filesystem::path next = std::filesystem::read_symlink(target, ec);
+    if (ec) {
+      errno = ec.value();
+      return false;
+    }
+    if (next.is_relative()) next = std::filesystem::path(target).parent_path() / next;
+    target = next.string();
+  }
+  errno = ELOOP;
+  return false;
+}
+
 // Removes a temporary file unless it was renamed into place.
 class TemporaryFile {
  public:
@@ -179,11 +202,14 @@ LSTATUS Store::Load(const std::string& path) {
 LSTATUS Store::Write(const std::function<LSTATUS(Tree&, bool&)>& change) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string path = CurrentRegistryPath();
+  // Writers that reach one file by different links share its lock.
+  std::string target;
+  if (!FollowLinks(path, target)) return WriteFailure("cannot follow the link of registry file " + path, errno);
 
   std::error_code ec;
-  std::filesystem::create_directories(FolderOf(path), ec);
-  if (ec) return WriteFailure("cannot create the folder of registry file " + path, ec.value());
-  const std::string lockPath = path + ".lock";
+  std::filesystem::create_directories(FolderOf(target), ec);
+  if (ec) return WriteFailure("cannot create the folder of registry file " + target, ec.value());
+  const std::string lockPath = target + ".lock";
   FileHandle fileLock(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
   if (!fileLock) return WriteFailure("cannot open lock file " + lockPath, errno);
   while (::flock(fileLock.get(), LOCK_EX) != 0) {
@@ -195,25 +221,25 @@ LSTATUS Store::Write(const std::function<LSTATUS(Tree&, bool&)>& change) {
   if (status != ERROR_SUCCESS) return status;
   bool changed = false;
   status = change(tree_, changed);
-  if (status == ERROR_SUCCESS && changed) status = Save(path);
+  if (status == ERROR_SUCCESS && changed) status = Save(target);
   if (status != ERROR_SUCCESS && changed) Forget();  // the copy no longer matches the file
   return status;
 }
 
-LSTATUS Store::Save(const std::string& path) {
+LSTATUS Store::Save(const std::string& target) {
   const std::string text = FormatRegistryText(tree_);
-  std::string temporaryPath = path + ".tmp-XXXXXX";
+  std::string temporaryPath = target + ".tmp-XXXXXX";
   FileHandle file(::mkostemp(temporaryPath.data(), O_CLOEXEC));
-  if (!file) return WriteFailure("cannot create a temporary file next to registry file " + path, errno);
+  if (!file) return WriteFailure("cannot create a temporary file next to registry file " + target, errno);
   TemporaryFile temporary(temporaryPath);
 
   struct stat previous;
-  const mode_t mode = ::stat(path.c_str(), &previous) == 0 ? (previous.st_mode & 07777) : 0644;
+  const mode_t mode = ::stat(target.c_str(), &previous) == 0 ? (previous.st_mode & 07777) : 0644;
   if (::fchmod(file.get(), mode) != 0) return WriteFailure("cannot set the mode of " + temporaryPath, errno);
   if (!WriteAll(file.get(), text)) return WriteFailure("cannot write " + temporaryPath, errno);
   if (::fsync(file.get()) != 0) return WriteFailure("cannot flush " + temporaryPath, errno);
-  if (::rename(temporaryPath.c_str(), path.c_str()) != 0)
-    return WriteFailure("cannot replace registry file " + path, errno);
+  if (::rename(temporaryPath.c_str(), target.c_str()) != 0)
+    return WriteFailure("cannot replace registry file " + target, errno);
   temporary.Keep();
 
   struct stat st;

@@ -4,8 +4,9 @@
 // is parsed again only when its inode, size or modification time (in nanoseconds)
 // differ. Changes take an exclusive flock on "<file>.lock", bring the copy up to date,
 // apply the change and replace the file atomically (temporary file, fsync, rename), so
-// concurrent writers lose nothing and readers never see half a file. A file that cannot
-// be parsed is reported and never overwritten.
+// concurrent writers lose nothing and readers never see half a file. When the registry
+// path is a symbolic link, the lock and the replacement apply to the file it points at.
+// A file that cannot be parsed is reported and never overwritten.
 #pragma once
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -71,7 +72,8 @@ class Store {
 
   LSTATUS Refresh(const std::string& path);
   LSTATUS Load(const std::string& path);
-  LSTATUS Save(const std::string& path);
+  // Replaces `target` (the registry path with its links followed) with the copy.
+  LSTATUS Save(const std::string& target);
   void BecomeAbsent();
   void Forget();
   static Identity IdentityOf(const struct stat& st);

@@ -3,6 +3,7 @@
 #include <winreg.h>
 
 #include <cstdio>
+#include <vector>
 
 namespace auralink::platform::registry {
 
@@ -97,8 +98,9 @@ class Parser {
     } else {
       return Fail("unknown root key \"" + std::string(path.substr(0, slash)) + "\"");
     }
-    if (slash != std::string_view::npos && !AppendKeyPath(path.substr(slash + 1), keyPath.parts))
-      return Fail("invalid key path \"" + std::string(path) + "\"");
+    if (slash != std::string_view::npos) {
+      if (const char* fault = AppendKeyPath(path.substr(slash + 1), keyPath.parts)) return Fail(fault);
+    }
     bool created = false;
     key_ = &CreateKey(tree_, keyPath, created);
     return true;
@@ -131,7 +133,7 @@ class Parser {
     } else if (!Quoted(rest, name)) {
       return false;
     }
-    if (!IsValidValueName(name)) return Fail("invalid value name");
+    if (const char* fault = ValueNameFault(name)) return Fail(fault);
     rest = TrimLeft(rest);
     if (rest.empty() || rest.front() != '=') return Fail("expected \"=\" after the value name");
     rest = TrimLeft(rest.substr(1));
@@ -264,11 +266,27 @@ void AppendSection(std::string& out, const std::string& path, const Key& key) {
   out += '\n';
 }
 
-void AppendSubkeys(std::string& out, const std::string& path, const Key& key) {
-  for (const auto& [folded, subkey] : key.subkeys()) {
-    const std::string subPath = path + '\\' + subkey->name();
-    AppendSection(out, subPath, *subkey);
-    AppendSubkeys(out, subPath, *subkey);
+// Every key below `root`, parents before children, walked with an explicit stack so that
+// the depth of the tree does not matter. `path` grows and shrinks with the walk.
+void AppendSubkeys(std::string& out, const Key& root) {
+  struct Level {
+    Key::Subkeys::const_iterator next, end;
+    size_t pathLength;
+  };
+  std::string path = root.name();
+  std::vector<Level> stack{{root.subkeys().begin(), root.subkeys().end(), path.size()}};
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.end) {
+      stack.pop_back();
+      continue;
+    }
+    const Key& key = *(level.next++)->second;
+    path.resize(level.pathLength);
+    path += '\\';
+    path += key.name();
+    AppendSection(out, path, key);
+    stack.push_back({key.subkeys().begin(), key.subkeys().end(), path.size()});
   }
 }
 
@@ -281,7 +299,7 @@ std::string FormatRegistryText(const Tree& tree) {
   out += "\n\n";
   for (const Key* root : {&tree.localMachine, &tree.currentUser}) {
     if (!root->values().empty()) AppendSection(out, root->name(), *root);
-    AppendSubkeys(out, root->name(), *root);
+    AppendSubkeys(out, *root);
   }
   return out;
 }

@@ -2,7 +2,7 @@
 
 #include <winreg.h>
 
-#include <algorithm>
+#include <cstddef>
 
 namespace auralink::platform::registry {
 
@@ -30,35 +30,68 @@ bool Key::RemoveSubkey(std::string_view folded) {
   return true;
 }
 
+Key::~Key() { DetachSubtrees(); }
+
+Key& Key::operator=(Key&& other) noexcept {
+  if (this != &other) {
+    DetachSubtrees();
+    name_ = std::move(other.name_);
+    subkeys_ = std::move(other.subkeys_);
+    values_ = std::move(other.values_);
+    valueIndex_ = std::move(other.valueIndex_);
+  }
+  return *this;
+}
+
+// Empties subkeys_ without recursion: every key below is moved onto one list and freed
+// only once its own subkeys have been moved off it.
+void Key::DetachSubtrees() {
+  std::vector<std::unique_ptr<Key>> pending;
+  const auto take = [&pending](Subkeys& subkeys) {
+    for (auto& entry : subkeys) pending.push_back(std::move(entry.second));
+    subkeys.clear();
+  };
+  take(subkeys_);
+  while (!pending.empty()) {
+    std::unique_ptr<Key> key = std::move(pending.back());
+    pending.pop_back();
+    take(key->subkeys_);
+  }
+}
+
 const Value* Key::FindValue(std::string_view folded) const {
-  const auto it = std::find_if(values_.begin(), values_.end(), [&](const Value& v) { return v.name.folded == folded; });
-  return it == values_.end() ? nullptr : &*it;
+  const auto it = valueIndex_.find(folded);
+  return it == valueIndex_.end() ? nullptr : &values_[it->second];
 }
 
 bool Key::SetValue(const Name& name, DWORD type, std::vector<BYTE> data) {
-  const auto it =
-      std::find_if(values_.begin(), values_.end(), [&](const Value& v) { return v.name.folded == name.folded; });
-  if (it == values_.end()) {
+  const auto [it, inserted] = valueIndex_.try_emplace(name.folded, values_.size());
+  if (inserted) {
     values_.push_back(Value{name, type, std::move(data)});
     return true;
   }
-  if (it->type == type && it->data == data) return false;
-  it->type = type;
-  it->data = std::move(data);
+  Value& value = values_[it->second];
+  if (value.type == type && value.data == data) return false;
+  value.type = type;
+  value.data = std::move(data);
   return true;
 }
 
 bool Key::RemoveValue(std::string_view folded) {
-  const auto it = std::find_if(values_.begin(), values_.end(), [&](const Value& v) { return v.name.folded == folded; });
-  if (it == values_.end()) return false;
-  values_.erase(it);
+  const auto it = valueIndex_.find(folded);
+  if (it == valueIndex_.end()) return false;
+  const size_t position = it->second;
+  valueIndex_.erase(it);
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(position));
+  for (size_t i = position; i < values_.size(); ++i) valueIndex_[values_[i].name.folded] = i;
   return true;
 }
 
 bool Key::Clear() {
   if (empty()) return false;
-  subkeys_.clear();
+  DetachSubtrees();
   values_.clear();
+  valueIndex_.clear();
   return true;
 }
 

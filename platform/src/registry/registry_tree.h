@@ -3,9 +3,12 @@
 #pragma once
 #include <windef.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "registry_names.h"
@@ -24,6 +27,10 @@ class Key {
   using Subkeys = std::map<std::string, std::unique_ptr<Key>, std::less<>>;
 
   explicit Key(std::string name) : name_(std::move(name)) {}
+  // Takes the subtree apart level by level, so a deep tree cannot exhaust the stack.
+  ~Key();
+  Key(Key&&) = default;
+  Key& operator=(Key&& other) noexcept;
 
   const std::string& name() const { return name_; }
   const Subkeys& subkeys() const { return subkeys_; }
@@ -45,9 +52,20 @@ class Key {
   bool Clear();
 
  private:
+  // Hashes folded names so that a string_view finds a std::string key.
+  struct FoldedHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view folded) const { return std::hash<std::string_view>()(folded); }
+  };
+
+  void DetachSubtrees();
+
   std::string name_;
   Subkeys subkeys_;
   std::vector<Value> values_;
+  // Position of each value in values_, by folded name: keys with many values load in
+  // linear time.
+  std::unordered_map<std::string, size_t, FoldedHash, std::equal_to<>> valueIndex_;
 };
 
 enum class Hive { LocalMachine, CurrentUser };

@@ -6,39 +6,12 @@
 
 #include <string>
 
+#include "calculator_registration.h"
 #include "test_server.h"
 
 namespace {
 
-constexpr char kCalculatorScript[] = R"(
-HKCR
-{
-	AuralinkTest.Calculator.1 = s 'Calculator Class'
-	{
-		CLSID = s '%CLSID%'
-	}
-	AuralinkTest.Calculator = s 'Calculator Class'
-	{
-		CLSID = s '%CLSID%'
-		CurVer = s 'AuralinkTest.Calculator.1'
-	}
-	NoRemove CLSID
-	{
-		ForceRemove %CLSID% = s 'Calculator Class'
-		{
-			ProgID = s 'AuralinkTest.Calculator.1'
-			VersionIndependentProgID = s 'AuralinkTest.Calculator'
-			ForceRemove 'Programmable'
-			InprocServer32 = s '%MODULE%'
-			{
-				val ThreadingModel = s 'Apartment'
-			}
-			'TypeLib' = s '%LIBID%'
-		}
-	}
-}
-)";
-
+// A class described in the registry without a ProgID or a server.
 constexpr char kCalcNoteScript[] = R"(
 HKCR
 {
@@ -59,7 +32,7 @@ class ATL_NO_VTABLE CCalculator : public CComObjectRootEx<CComSingleThreadModel>
                                   public IDispatchImpl<ICalculator, &IID_ICalculator, &LIBID_AuralinkTestLib,
                                                        &kCalculatorDispatch> {
  public:
-  DECLARE_REGISTRY_SCRIPT(kCalculatorScript)
+  DECLARE_REGISTRY_SCRIPT(kCalculatorRegistrationScript)
 
   BEGIN_COM_MAP(CCalculator)
   COM_INTERFACE_ENTRY(ICalculator)
