@@ -79,6 +79,20 @@ TEST_F(DBManagerTest, GivesEveryValueAsTextNullAsEmptyAndBinaryAsHex) {
   }
 }
 
+// Only what the driver describes as binary becomes hexadecimal: a label that merely looks
+// like a binary literal is text, and the poller reads user tables full of such text.
+TEST_F(DBManagerTest, KeepsTextThatLooksLikeABinaryLiteral) {
+  SqliteFile file(database_);
+  ASSERT_TRUE(file.Exec("CREATE TABLE labels (label VARCHAR(20), b BLOB);"
+                        "INSERT INTO labels VALUES ('X''CAFE''', X'CAFE'), ('x''00''', X'00')"));
+  DBManager db(dsn_.c_str(), nullptr, nullptr);
+  ASSERT_EQ(db.OpenDb(), 0);
+  ASSERT_EQ(db.MakeQuery("SELECT label, b, label || '' AS expression FROM labels ORDER BY rowid", rows_, columns_), 0);
+  ASSERT_EQ(rows_.size(), 2u);
+  EXPECT_EQ(rows_[0].Values(), (Columns{"X'CAFE'", "CAFE", "X'CAFE'"}));
+  EXPECT_EQ(rows_[1].Values(), (Columns{"x'00'", "00", "x'00'"}));
+}
+
 TEST_F(DBManagerTest, ReadsLongValuesWhole) {
   SqliteFile file(database_);
   ASSERT_TRUE(

@@ -3,7 +3,6 @@
 #include "db/odbc_diagnostics.h"
 #include "db/odbc_handle.h"
 #include "db/odbc_result_reader.h"
-#include "db/sqlite_dialect.h"
 
 namespace auralink::db {
 
@@ -132,12 +131,10 @@ OdbcOutcome OdbcConnection::Execute(const std::string& sql, std::vector<TabEntry
     diagnostics = found.text;
     return OutcomeOf(found);
   }
-  ResultStyle style;
-  style.blobLiterals = IsSqliteDbms(dbmsName_);
   // A batch may report row counts before its result set: the first set with columns counts.
   for (;;) {
     OdbcDiagnostics found;
-    if (!ReadResultSet(statement.Get(), style, rows, columns, found)) {
+    if (!ReadResultSet(statement.Get(), rows, columns, found)) {
       diagnostics = found.text;
       return OutcomeOf(found);
     }
