@@ -93,6 +93,31 @@ TEST_F(DBManagerTest, KeepsTextThatLooksLikeABinaryLiteral) {
   EXPECT_EQ(rows_[1].Values(), (Columns{"x'00'", "00", "x'00'"}));
 }
 
+// Conversions reach SQLite as the caller wrote them, whatever their comments hold, and a
+// text nested deeper than SQLite takes is refused by SQLite, promptly and with its reason.
+TEST_F(DBManagerTest, TranslatesConversionsAsWrittenAndLeavesDepthToTheDatabase) {
+  SqliteFile file(database_);
+  auto expected = file.Rows("SELECT hex(uuid) FROM tng_managedobject ORDER BY rowid LIMIT 1");
+  ASSERT_EQ(expected.size(), 1u);
+  std::string callerText;
+  DBManager db(dsn_.c_str(), nullptr, &callerText);
+  ASSERT_EQ(db.OpenDb(), 0);
+  ASSERT_EQ(db.MakeQuery("SELECT CONVERT(varbinary(/*),name)*/16), uuid) AS id FROM tng_managedobject "
+                         "WHERE uuid = X'" + expected[0][0] + "'",
+                         rows_, columns_),
+            0)
+      << callerText;
+  ASSERT_EQ(rows_.size(), 1u);
+  EXPECT_EQ(rows_[0][0], expected[0][0]);
+
+  std::string nested = "SELECT ";
+  for (int level = 0; level < 32000; ++level) nested += level % 2 ? "CONVERT(uniqueidentifier, " : "CONVERT(varbinary, ";
+  nested += "uuid" + std::string(32000, ')') + " FROM tng_managedobject";
+  EXPECT_NE(db.MakeQuery(nested, rows_, columns_), 0);
+  EXPECT_NE(callerText.find("overflow"), std::string::npos) << callerText;  // SQLite's parser
+  EXPECT_TRUE(rows_.empty());
+}
+
 TEST_F(DBManagerTest, ReadsLongValuesWhole) {
   SqliteFile file(database_);
   ASSERT_TRUE(
