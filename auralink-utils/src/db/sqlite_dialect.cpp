@@ -3,6 +3,7 @@
 #include <dialect_function_names.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <optional>
 #include <vector>
@@ -17,10 +18,20 @@ namespace auralink::db {
 
 namespace {
 
-bool IsWordChar(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
-}
+// Letters, digits, '_', '@', '#', '$' and every byte of a multi-byte character, looked up
+// in a table: the walk translates every query it sends.
+constexpr std::array<bool, 256> kWordChars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '@' ||
+               c == '#' || c == '$' || c >= 0x80;
+  return table;
+}();
+
+bool IsWordChar(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
+
+// Whether a literal, quoted identifier or comment may start with `c`.
+bool MayOpenOpaque(char c) { return c == '\'' || c == '"' || c == '[' || c == '-' || c == '/'; }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -88,11 +99,13 @@ std::vector<Group> PairParentheses(std::string_view sql) {
   std::vector<Group> groups;
   std::vector<size_t> open;  // indexes into `groups`
   for (size_t pos = 0; pos < sql.size();) {
-    if (size_t skip = OpaqueLength(sql, pos)) {
-      pos += skip;
-      continue;
-    }
     char c = sql[pos];
+    if (MayOpenOpaque(c)) {
+      if (size_t skip = OpaqueLength(sql, pos)) {
+        pos += skip;
+        continue;
+      }
+    }
     if (c == '(') {
       open.push_back(groups.size());
       groups.push_back(Group{pos});
@@ -184,7 +197,7 @@ std::string TranslateConvertForSqlite(std::string_view sql) {
       calls.pop_back();
       continue;
     }
-    if (size_t skip = OpaqueLength(sql, pos)) {
+    if (size_t skip = MayOpenOpaque(sql[pos]) ? OpaqueLength(sql, pos) : 0) {
       // A comment's line end may lie in the blanks trimmed off the argument.
       size_t length = std::min(skip, limit - pos);
       out.append(sql.substr(pos, length));
@@ -194,7 +207,11 @@ std::string TranslateConvertForSqlite(std::string_view sql) {
     }
     openLineComment = false;
     if (!IsWordChar(sql[pos])) {
-      out += sql[pos++];
+      // Copy the stretch up to the next word or literal in one piece.
+      size_t end = pos + 1;
+      while (end < limit && !IsWordChar(sql[end]) && !MayOpenOpaque(sql[end])) ++end;
+      out.append(sql.substr(pos, end - pos));
+      pos = end;
       continue;
     }
     size_t end = WordEnd(sql, pos);
