@@ -39,11 +39,10 @@ std::string InfoText(SQLHDBC connection, SQLUSMALLINT item) {
 SQLCHAR* SqlText(const std::string& text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())); }
 
 // Runs `sql` on `statement` and reads its first result set.
-OdbcOutcome ExecuteOn(SQLHSTMT statement, const std::string& sql, std::vector<TabEntry>& rows,
+OdbcOutcome ExecuteOn(SQLHSTMT statement, const std::string& sql, DBManager::RowReceiver& receiver,
                       std::vector<std::string>& columns, std::string& diagnostics) {
   SQLRETURN rc = SQLExecDirect(statement, SqlText(sql), SQL_NTS);
   if (rc == SQL_NO_DATA) {  // a searched UPDATE or DELETE that touched no row
-    rows.clear();
     columns.clear();
     return OdbcOutcome::Ok;
   }
@@ -55,7 +54,7 @@ OdbcOutcome ExecuteOn(SQLHSTMT statement, const std::string& sql, std::vector<Ta
   // A batch may report row counts before its result set: the first set with columns counts.
   for (;;) {
     OdbcDiagnostics found;
-    if (!ReadResultSet(statement, rows, columns, found)) {
+    if (!ReadResultSet(statement, receiver, columns, found)) {
       diagnostics = found.text;
       return OutcomeOf(found);
     }
@@ -136,7 +135,7 @@ OdbcOutcome OdbcConnection::Prepare(const std::string& sql, std::string& diagnos
   return OdbcOutcome::Ok;
 }
 
-OdbcOutcome OdbcConnection::Execute(const std::string& sql, std::vector<TabEntry>& rows,
+OdbcOutcome OdbcConnection::Execute(const std::string& sql, DBManager::RowReceiver& receiver,
                                     std::vector<std::string>& columns, std::string& diagnostics) {
   if (!IsConnected()) {
     diagnostics = "the connection is not open";
@@ -160,7 +159,7 @@ OdbcOutcome OdbcConnection::Execute(const std::string& sql, std::vector<TabEntry
       return OutcomeOf(found);
     }
   }
-  OdbcOutcome outcome = ExecuteOn(statement.Get(), sql, rows, columns, diagnostics);
+  OdbcOutcome outcome = ExecuteOn(statement.Get(), sql, receiver, columns, diagnostics);
   // Closing leaves the statement ready for the next query. Where even that fails, a fresh
   // statement is allocated next time.
   if (!SQL_SUCCEEDED(SQLFreeStmt(statement.Get(), SQL_CLOSE))) statement.Reset();

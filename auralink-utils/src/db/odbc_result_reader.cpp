@@ -65,9 +65,8 @@ bool DescribeColumns(SQLHSTMT statement, SQLSMALLINT count, std::vector<std::str
 
 }  // namespace
 
-bool ReadResultSet(SQLHSTMT statement, std::vector<TabEntry>& rows,
-                   std::vector<std::string>& columns, OdbcDiagnostics& diagnostics) {
-  rows.clear();
+bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
+                   OdbcDiagnostics& diagnostics) {
   columns.clear();
   SQLSMALLINT count = 0;
   SQLRETURN rc = SQLNumResultCols(statement, &count);
@@ -78,6 +77,8 @@ bool ReadResultSet(SQLHSTMT statement, std::vector<TabEntry>& rows,
   std::vector<bool> binary;
   if (!DescribeColumns(statement, count, columns, binary, diagnostics)) return false;
   if (count == 0) return true;
+  // One row object serves every row, its strings keeping their room from row to row.
+  TabEntry row(std::vector<std::string>(static_cast<size_t>(count)));
   for (;;) {
     rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) return true;
@@ -85,11 +86,13 @@ bool ReadResultSet(SQLHSTMT statement, std::vector<TabEntry>& rows,
       diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
       return false;
     }
-    std::vector<std::string> values(static_cast<size_t>(count));
     for (SQLSMALLINT i = 0; i < count; ++i) {
-      if (!ReadValue(statement, static_cast<SQLUSMALLINT>(i + 1), binary[i], values[i], diagnostics)) return false;
+      if (!ReadValue(statement, static_cast<SQLUSMALLINT>(i + 1), binary[i], row[i], diagnostics)) return false;
     }
-    rows.emplace_back(std::move(values));
+    if (!receiver.Row(row)) {
+      diagnostics.text = "the reading of the result was stopped";
+      return false;
+    }
   }
 }
 

@@ -14,9 +14,10 @@
 
 namespace auralink::db {
 
-// Reads every row of the current result set of `statement`. False with `diagnostics` set
-// when a call fails.
-bool ReadResultSet(SQLHSTMT statement, std::vector<TabEntry>& rows,
-                   std::vector<std::string>& columns, OdbcDiagnostics& diagnostics);
+// Reads the column names of the current result set of `statement` into `columns`, then
+// hands its rows to `receiver` one at a time. False with `diagnostics` set when a call fails
+// or the receiver stops.
+bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
+                   OdbcDiagnostics& diagnostics);
 
 }  // namespace auralink::db
