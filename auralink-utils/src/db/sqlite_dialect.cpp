@@ -33,10 +33,13 @@ bool IsWordChar(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
 // Whether a literal, quoted identifier or comment may start with `c`.
 bool MayOpenOpaque(char c) { return c == '\'' || c == '"' || c == '[' || c == '-' || c == '/'; }
 
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// SQL keywords and type names are ASCII.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   return true;
 }
 
