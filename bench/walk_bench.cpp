@@ -26,7 +26,6 @@
 #include <windows.h>
 
 #include <auralink/trace_utils.h>
-#include <malloc.h>
 #include <repository_queries.h>
 #include <sqlite3.h>
 
@@ -170,15 +169,19 @@ bool ResetPeakMemory() {
   return static_cast<bool>(clear);
 }
 
+// The block that the C library's allocator takes for a request of `bytes`: the request and
+// one size word, rounded up to 16 bytes, at least 32.
+size_t AllocatedBlock(size_t bytes) { return std::max<size_t>(32, (bytes + sizeof(size_t) + 15) & ~size_t{15}); }
+
 // The memory that the identifier array holds: its descriptor, its VARIANTs and the blocks
-// allocated for its strings (as the allocator hands them out, its bookkeeping included).
+// allocated for its strings (length prefix, characters and terminator).
 size_t ArrayBytes(SAFEARRAY* array, LONG count) {
   size_t bytes = sizeof(SAFEARRAY) + static_cast<size_t>(count) * sizeof(VARIANT);
   VARIANT* elements = nullptr;
   if (FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)))) return bytes;
   for (LONG i = 0; i < count; ++i) {
     BSTR text = V_VT(&elements[i]) == VT_BSTR ? V_BSTR(&elements[i]) : nullptr;
-    if (text) bytes += malloc_usable_size(reinterpret_cast<char*>(text) - sizeof(uint32_t)) + sizeof(size_t);
+    if (text) bytes += AllocatedBlock(sizeof(uint32_t) + SysStringByteLen(text) + sizeof(OLECHAR));
   }
   SafeArrayUnaccessData(array);
   return bytes;
