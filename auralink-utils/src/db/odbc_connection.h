@@ -35,8 +35,8 @@ class OdbcConnection {
   // Compiles `sql` without running it (drivers that defer preparation accept anything).
   OdbcOutcome Prepare(const std::string& sql, std::string& diagnostics);
   // Runs `sql`; the rows of its first result set go to `receiver` as they are read and
-  // `columns` names its columns (none for a statement without one). `columns` is left
-  // unspecified unless the outcome is Ok.
+  // `columns` names its columns (none for a statement without one). Unless the outcome
+  // is Ok, `columns` may hold anything.
   OdbcOutcome Execute(const std::string& sql, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
                       std::string& diagnostics);
 

@@ -1,3 +1,8 @@
+// Translation runs in two linear passes and never recurses, so that a text of deeply nested
+// conversions costs time and memory in proportion to its length. The first pass pairs every
+// parenthesis outside literals and comments and counts the commas directly inside each
+// pair; the second copies the text, replacing each recognised CONVERT by the module's
+// function and keeping a stack of the conversions it is inside.
 #include "db/sqlite_dialect.h"
 
 #include <dialect_function_names.h>
@@ -7,12 +12,6 @@
 #include <cctype>
 #include <optional>
 #include <vector>
-
-// Translation runs in two linear passes and never recurses, so that a text of deeply nested
-// conversions costs time and memory in proportion to its length. The first pass pairs every
-// parenthesis outside literals and comments and counts the commas directly inside each
-// pair; the second copies the text, replacing each recognised CONVERT by the module's
-// function and keeping a stack of the conversions it is inside.
 
 namespace auralink::db {
 
