@@ -61,6 +61,42 @@ TEST(SqliteDialect, LeavesEverythingElseAlone) {
   EXPECT_EQ(TranslateConvertForSqlite("CONVERT(uniqueidentifier, ')''(')"), "auralink_guid_text(')''(')");
 }
 
+// The SQL text that nests `depth` conversions around `inner`, alternating the two kinds,
+// and what the translation must make of it.
+struct Nesting {
+  std::string sql;
+  std::string translated;
+};
+Nesting NestedConversions(int depth, const std::string& inner) {
+  Nesting nesting;
+  for (int level = 0; level < depth; ++level) {
+    bool toBinary = level % 2 == 0;
+    nesting.sql += toBinary ? "CONVERT(varbinary, " : "CONVERT(uniqueidentifier, ";
+    nesting.translated += toBinary ? "auralink_guid_binary(" : "auralink_guid_text(";
+  }
+  nesting.sql += inner + std::string(static_cast<size_t>(depth), ')');
+  nesting.translated += inner + std::string(static_cast<size_t>(depth), ')');
+  return nesting;
+}
+
+TEST(SqliteDialect, FindsLengthsAndArgumentsPastCommentsAndLiterals) {
+  EXPECT_EQ(TranslateConvertForSqlite("CONVERT(varbinary(/*),x)*/16), y)"), "auralink_guid_binary(y)");
+  EXPECT_EQ(TranslateConvertForSqlite("CONVERT(varbinary(-- )\n16), y)"), "auralink_guid_binary(y)");
+  EXPECT_EQ(TranslateConvertForSqlite("CONVERT(varbinary(16 /* , */), ')' + y)"), "auralink_guid_binary(')' + y)");
+  // A length that never closes is no conversion.
+  EXPECT_EQ(TranslateConvertForSqlite("CONVERT(varbinary(16, y"), "CONVERT(varbinary(16, y");
+}
+
+// Text handed to the library by its users may nest without bound; the translation must
+// keep pace with the text's length instead of reading the argument again at every level.
+TEST(SqliteDialect, TranslatesDeepNestingWhole) {
+  Nesting nesting = NestedConversions(32000, "uuid");
+  EXPECT_EQ(TranslateConvertForSqlite(nesting.sql), nesting.translated);
+  Nesting commented = NestedConversions(3, "x -- note\n");
+  EXPECT_EQ(TranslateConvertForSqlite(commented.sql),
+            "auralink_guid_binary(auralink_guid_text(auralink_guid_binary(x -- note\n)))");
+}
+
 TEST(SqliteDialect, RecognisesSqliteByItsDbmsName) {
   EXPECT_TRUE(IsSqliteDbms("SQLite"));
   EXPECT_TRUE(IsSqliteDbms("sqlite3"));

@@ -8,6 +8,7 @@
 #include <auralink/trace_utils.h>
 
 #include <map>
+#include <new>
 #include <vector>
 
 #include "unlinked_objects.h"
@@ -17,6 +18,52 @@ namespace {
 constexpr const char* kComponent = "TNG:IDiscovery";
 
 CTraceUtils* Trace() { return CTraceUtils::GetInstance(); }
+
+// Turns each identifier row into the string that the identifier array will hold, as the
+// row is read: a repository of a million objects is never held as rows beside its array.
+class IdentifierCollector : public DBManager::RowReceiver {
+ public:
+  IdentifierCollector() = default;
+  IdentifierCollector(const IdentifierCollector&) = delete;
+  IdentifierCollector& operator=(const IdentifierCollector&) = delete;
+  ~IdentifierCollector() override { Restart(); }
+
+  void Restart() override {
+    for (BSTR id : ids_) SysFreeString(id);
+    ids_.clear();
+  }
+
+  bool Row(const TabEntry& row) override {
+    BSTR id = auralink::platform::AllocBstr(row.GetAt(0));
+    if (!id) return false;
+    try {
+      ids_.push_back(id);
+    } catch (const std::bad_alloc&) {
+      SysFreeString(id);
+      return false;
+    }
+    return true;
+  }
+
+  LONG Count() const { return static_cast<LONG>(ids_.size()); }
+
+  // Hands the strings to the elements of `array` from `first` on; the array owns them.
+  HRESULT MoveInto(SAFEARRAY* array, LONG first) {
+    VARIANT* elements = nullptr;
+    HRESULT hr = SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
+    if (FAILED(hr)) return hr;
+    for (size_t i = 0; i < ids_.size(); ++i) {
+      VARIANT& element = elements[static_cast<size_t>(first) + i];
+      V_VT(&element) = VT_BSTR;
+      V_BSTR(&element) = ids_[i];
+    }
+    std::vector<BSTR>().swap(ids_);
+    return SafeArrayUnaccessData(array);
+  }
+
+ private:
+  std::vector<BSTR> ids_;
+};
 
 }  // namespace
 
@@ -56,15 +103,15 @@ STDMETHODIMP CDiscovery::EnumInstances(BSTR classPath, LONG /*dip*/, SAFEARRAY**
     Trace()->LogMsg(1, kComponent, "Getting uuids of instances of the class %s", className.c_str());
   }
 
-  std::vector<TabEntry> rows;
+  IdentifierCollector ids;
   std::vector<std::string> columns;
-  if (m_db.MakeQuery(query, rows, columns) != 0) {
+  if (m_db.MakeQuery(query, ids, columns) != 0) {
     Trace()->LogMsg(0, kComponent, "Unable to get object uuids");
     return E_FAIL;
   }
 
   const LONG first = allClasses ? 1 : 0;  // the unlinked-objects aggregate leads the full list
-  const LONG count = static_cast<LONG>(rows.size()) + first;
+  const LONG count = ids.Count() + first;
   Trace()->LogMsg(1, kComponent, "Object uuids have been successfully gotten (num = %d)", static_cast<int>(count));
   *lObjectCount = count;
   *InstanceIds = auralink::CreatePayloadArray(count);  // the caller's array is the caller's
@@ -74,9 +121,7 @@ STDMETHODIMP CDiscovery::EnumInstances(BSTR classPath, LONG /*dip*/, SAFEARRAY**
   }
   HRESULT hr = S_OK;
   if (allClasses) hr = auralink::PutStringElement(*InstanceIds, 0, quillon::kUnlinkedObjectsId);
-  for (LONG i = 0; SUCCEEDED(hr) && i < static_cast<LONG>(rows.size()); ++i) {
-    hr = auralink::PutStringElement(*InstanceIds, first + i, rows[static_cast<size_t>(i)].GetAt(0).c_str());
-  }
+  if (SUCCEEDED(hr)) hr = ids.MoveInto(*InstanceIds, first);
   return hr;
 }
 

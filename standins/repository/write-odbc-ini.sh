@@ -93,6 +93,8 @@ extension=$(absolute "$extension")
 [ -f "$dbfile" ] || echo "$me: warning: $dbfile does not exist yet; connections fail until it does" >&2
 
 # NoCreat: a wrong path fails to connect instead of creating an empty repository.
+# StepAPI: the driver steps through a result as it is fetched instead of reading it whole
+# first, so a million identifiers are not held a second time inside the driver.
 section() {
   cat <<INI
 [$dsn]
@@ -102,7 +104,7 @@ Database    = $dbfile
 LoadExt     = $extension
 NoCreat     = 1
 Timeout     = $timeout
-StepAPI     = 0
+StepAPI     = 1
 ShortNames  = 0
 LongNames   = 0
 NoWCHAR     = 0

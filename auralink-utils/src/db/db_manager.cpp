@@ -58,15 +58,51 @@ std::string NameForTrace(const std::string& dataSource) {
   return shown;
 }
 
-// Runs `sql` on the connection, translated when the data source is SQLite.
-OdbcOutcome Run(OdbcConnection& connection, const std::string& sql, std::vector<TabEntry>& rows,
+// Runs `sql` on the connection, translated when the data source is SQLite, with the
+// receiver told that its rows start over.
+OdbcOutcome Run(OdbcConnection& connection, const std::string& sql, DBManager::RowReceiver& receiver,
                 std::vector<std::string>& columns, std::string& diagnostics) {
-  if (!auralink::db::IsSqliteDbms(connection.DbmsName())) return connection.Execute(sql, rows, columns, diagnostics);
+  receiver.Restart();
+  if (!auralink::db::IsSqliteDbms(connection.DbmsName()))
+    return connection.Execute(sql, receiver, columns, diagnostics);
   std::string translated = auralink::db::TranslateConvertForSqlite(sql);
   if (translated != sql)
     CTraceUtils::GetInstance()->LogMsg(3, kComponent, "Translated for SQLite: %s", translated.c_str());
-  return connection.Execute(translated, rows, columns, diagnostics);
+  return connection.Execute(translated, receiver, columns, diagnostics);
 }
+
+// Collects the rows of a query.
+class RowCollector : public DBManager::RowReceiver {
+ public:
+  explicit RowCollector(std::vector<TabEntry>& rows) : rows_(rows) {}
+  void Restart() override { rows_.clear(); }
+  bool Row(const TabEntry& row) override {
+    rows_.push_back(row);
+    return true;
+  }
+
+ private:
+  std::vector<TabEntry>& rows_;
+};
+
+// Counts the rows on their way to the receiver, for the trace.
+class RowCounter : public DBManager::RowReceiver {
+ public:
+  explicit RowCounter(DBManager::RowReceiver& receiver) : receiver_(receiver) {}
+  void Restart() override {
+    count_ = 0;
+    receiver_.Restart();
+  }
+  bool Row(const TabEntry& row) override {
+    ++count_;
+    return receiver_.Row(row);
+  }
+  size_t Count() const { return count_; }
+
+ private:
+  DBManager::RowReceiver& receiver_;
+  size_t count_ = 0;
+};
 }  // namespace
 
 DBManager::DBManager(const char* dataSource, const char* initialQuery, std::string* callerText)
@@ -133,6 +169,13 @@ int DBManager::OpenDb() {
 
 int DBManager::MakeQuery(std::string sql, std::vector<TabEntry>& rows, std::vector<std::string>& columns) {
   rows.clear();
+  RowCollector collector(rows);
+  int result = MakeQuery(std::move(sql), collector, columns);
+  if (result != kSuccess) rows.clear();
+  return result;
+}
+
+int DBManager::MakeQuery(std::string sql, RowReceiver& receiver, std::vector<std::string>& columns) {
   columns.clear();
   CTraceUtils* trace = CTraceUtils::GetInstance();
   trace->LogMsg(3, kComponent, "Query on %s: %s", traceName_.c_str(), sql.c_str());
@@ -151,24 +194,24 @@ int DBManager::MakeQuery(std::string sql, std::vector<TabEntry>& rows, std::vect
     reopened = true;
   }
   std::string diagnostics;
-  OdbcOutcome outcome = Run(*connection_, sql, rows, columns, diagnostics);
+  RowCounter counter(receiver);
+  OdbcOutcome outcome = Run(*connection_, sql, counter, columns, diagnostics);
   if (outcome == OdbcOutcome::LinkLost && !reopened) {
     trace->LogMsg(0, kComponent, "The connection to %s was lost (%s); reopening it", traceName_.c_str(),
                   diagnostics.c_str());
     connection_->Disconnect();
     if (Connect() != kSuccess) return kFailure;
-    outcome = Run(*connection_, sql, rows, columns, diagnostics);
+    outcome = Run(*connection_, sql, counter, columns, diagnostics);
   }
 
   if (outcome != OdbcOutcome::Ok) {
-    rows.clear();
     columns.clear();
     if (outcome == OdbcOutcome::LinkLost) connection_->Disconnect();  // the next query reconnects
     trace->LogMsg(0, kComponent, "Query on %s failed: %s (query: %s)", traceName_.c_str(), diagnostics.c_str(),
                   sql.c_str());
     return Fail(diagnostics);
   }
-  trace->LogMsg(3, kComponent, "Query on %s returned %u rows of %u columns", traceName_.c_str(), Count(rows.size()),
+  trace->LogMsg(3, kComponent, "Query on %s returned %u rows of %u columns", traceName_.c_str(), Count(counter.Count()),
                 Count(columns.size()));
   Succeed();
   return kSuccess;

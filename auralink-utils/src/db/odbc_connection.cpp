@@ -3,17 +3,22 @@
 #include "db/odbc_diagnostics.h"
 #include "db/odbc_handle.h"
 #include "db/odbc_result_reader.h"
-#include "db/sqlite_dialect.h"
 
 namespace auralink::db {
 
 struct OdbcConnection::Handles {
   OdbcHandle environment;
   OdbcHandle connection;
+  // One statement serves every query of the connection, closed after each: a walk makes
+  // thousands of queries, and allocating and freeing a statement for each costs as much
+  // as a tenth of the query.
+  OdbcHandle statement;
   bool connected = false;
 
-  // A connection handle must be disconnected before it is freed.
+  // A statement goes before its connection, and a connection must be disconnected before
+  // it is freed.
   ~Handles() {
+    statement.Reset();
     if (connected) SQLDisconnect(connection.Get());
   }
 };
@@ -32,6 +37,37 @@ std::string InfoText(SQLHDBC connection, SQLUSMALLINT item) {
 }
 
 SQLCHAR* SqlText(const std::string& text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())); }
+
+// Runs `sql` on `statement` and reads its first result set.
+OdbcOutcome ExecuteOn(SQLHSTMT statement, const std::string& sql, DBManager::RowReceiver& receiver,
+                      std::vector<std::string>& columns, std::string& diagnostics) {
+  SQLRETURN rc = SQLExecDirect(statement, SqlText(sql), SQL_NTS);
+  if (rc == SQL_NO_DATA) {  // a searched UPDATE or DELETE that touched no row
+    columns.clear();
+    return OdbcOutcome::Ok;
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    OdbcDiagnostics found = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+    diagnostics = found.text;
+    return OutcomeOf(found);
+  }
+  // A batch may report row counts before its result set: the first set with columns counts.
+  for (;;) {
+    OdbcDiagnostics found;
+    if (!ReadResultSet(statement, receiver, columns, found)) {
+      diagnostics = found.text;
+      return OutcomeOf(found);
+    }
+    if (!columns.empty()) return OdbcOutcome::Ok;
+    rc = SQLMoreResults(statement);
+    if (rc == SQL_NO_DATA) return OdbcOutcome::Ok;
+    if (!SQL_SUCCEEDED(rc)) {
+      found = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+      diagnostics = found.text;
+      return OutcomeOf(found);
+    }
+  }
+}
 
 }  // namespace
 
@@ -99,7 +135,7 @@ OdbcOutcome OdbcConnection::Prepare(const std::string& sql, std::string& diagnos
   return OdbcOutcome::Ok;
 }
 
-OdbcOutcome OdbcConnection::Execute(const std::string& sql, std::vector<TabEntry>& rows,
+OdbcOutcome OdbcConnection::Execute(const std::string& sql, DBManager::RowReceiver& receiver,
                                     std::vector<std::string>& columns, std::string& diagnostics) {
   if (!IsConnected()) {
     diagnostics = "the connection is not open";
@@ -114,46 +150,26 @@ OdbcOutcome OdbcConnection::Execute(const std::string& sql, std::vector<TabEntry
     diagnostics = "the driver reports the connection dead";
     return OdbcOutcome::LinkLost;
   }
-  OdbcHandle statement;
-  SQLRETURN rc = statement.Allocate(SQL_HANDLE_STMT, connection);
-  if (!SQL_SUCCEEDED(rc)) {
-    OdbcDiagnostics found = ReadDiagnostics(SQL_HANDLE_DBC, connection, rc);
-    diagnostics = found.text;
-    return OutcomeOf(found);
-  }
-  rc = SQLExecDirect(statement.Get(), SqlText(sql), SQL_NTS);
-  if (rc == SQL_NO_DATA) {  // a searched UPDATE or DELETE that touched no row
-    rows.clear();
-    columns.clear();
-    return OdbcOutcome::Ok;
-  }
-  if (!SQL_SUCCEEDED(rc)) {
-    OdbcDiagnostics found = ReadDiagnostics(SQL_HANDLE_STMT, statement.Get(), rc);
-    diagnostics = found.text;
-    return OutcomeOf(found);
-  }
-  ResultStyle style;
-  style.blobLiterals = IsSqliteDbms(dbmsName_);
-  // A batch may report row counts before its result set: the first set with columns counts.
-  for (;;) {
-    OdbcDiagnostics found;
-    if (!ReadResultSet(statement.Get(), style, rows, columns, found)) {
-      diagnostics = found.text;
-      return OutcomeOf(found);
-    }
-    if (!columns.empty()) return OdbcOutcome::Ok;
-    rc = SQLMoreResults(statement.Get());
-    if (rc == SQL_NO_DATA) return OdbcOutcome::Ok;
+  OdbcHandle& statement = handles_->statement;
+  if (!statement) {
+    SQLRETURN rc = statement.Allocate(SQL_HANDLE_STMT, connection);
     if (!SQL_SUCCEEDED(rc)) {
-      found = ReadDiagnostics(SQL_HANDLE_STMT, statement.Get(), rc);
+      OdbcDiagnostics found = ReadDiagnostics(SQL_HANDLE_DBC, connection, rc);
       diagnostics = found.text;
       return OutcomeOf(found);
     }
   }
+  OdbcOutcome outcome = ExecuteOn(statement.Get(), sql, receiver, columns, diagnostics);
+  // Closing leaves the statement ready for the next query. Where even that fails, a fresh
+  // statement is allocated next time.
+  if (!SQL_SUCCEEDED(SQLFreeStmt(statement.Get(), SQL_CLOSE))) statement.Reset();
+  return outcome;
 }
 
 void OdbcConnection::BreakLinkForTesting() {
-  if (IsConnected()) SQLDisconnect(handles_->connection.Get());
+  if (!IsConnected()) return;
+  handles_->statement.Reset();  // a connection with a statement refuses to disconnect
+  SQLDisconnect(handles_->connection.Get());
 }
 
 }  // namespace auralink::db

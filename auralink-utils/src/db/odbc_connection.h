@@ -34,9 +34,10 @@ class OdbcConnection {
 
   // Compiles `sql` without running it (drivers that defer preparation accept anything).
   OdbcOutcome Prepare(const std::string& sql, std::string& diagnostics);
-  // Runs `sql`; on Ok, `rows` and `columns` hold the first result set (empty for a
-  // statement without one). They are left unspecified otherwise.
-  OdbcOutcome Execute(const std::string& sql, std::vector<TabEntry>& rows, std::vector<std::string>& columns,
+  // Runs `sql`; the rows of its first result set go to `receiver` as they are read and
+  // `columns` names its columns (none for a statement without one). Unless the outcome
+  // is Ok, `columns` may hold anything.
+  OdbcOutcome Execute(const std::string& sql, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
                       std::string& diagnostics);
 
   // Disconnects underneath while this object still believes itself connected, as a

@@ -18,23 +18,6 @@ void AppendHex(std::string& out, const unsigned char* bytes, size_t count) {
   }
 }
 
-// X'0A1B' -> 0A1B (upper case); false when `value` is not such a literal.
-bool BlobLiteralToHex(std::string& value) {
-  if (value.size() < 3 || (value[0] != 'X' && value[0] != 'x') || value[1] != '\'' || value.back() != '\'' ||
-      value.size() % 2 == 0)
-    return false;
-  std::string hex;
-  hex.reserve(value.size() - 3);
-  for (size_t i = 2; i + 1 < value.size(); ++i) {
-    char c = value[i];
-    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-    hex += c;
-  }
-  value = std::move(hex);
-  return true;
-}
-
 // One column of the current row as text. SQLGetData hands out long values piece by piece,
 // each call continuing where the last stopped.
 bool ReadValue(SQLHSTMT statement, SQLUSMALLINT column, bool binary, std::string& value, OdbcDiagnostics& diagnostics) {
@@ -82,9 +65,8 @@ bool DescribeColumns(SQLHSTMT statement, SQLSMALLINT count, std::vector<std::str
 
 }  // namespace
 
-bool ReadResultSet(SQLHSTMT statement, const ResultStyle& style, std::vector<TabEntry>& rows,
-                   std::vector<std::string>& columns, OdbcDiagnostics& diagnostics) {
-  rows.clear();
+bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
+                   OdbcDiagnostics& diagnostics) {
   columns.clear();
   SQLSMALLINT count = 0;
   SQLRETURN rc = SQLNumResultCols(statement, &count);
@@ -95,6 +77,8 @@ bool ReadResultSet(SQLHSTMT statement, const ResultStyle& style, std::vector<Tab
   std::vector<bool> binary;
   if (!DescribeColumns(statement, count, columns, binary, diagnostics)) return false;
   if (count == 0) return true;
+  // One row object serves every row, its strings keeping their room from row to row.
+  TabEntry row(std::vector<std::string>(static_cast<size_t>(count)));
   for (;;) {
     rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) return true;
@@ -102,12 +86,13 @@ bool ReadResultSet(SQLHSTMT statement, const ResultStyle& style, std::vector<Tab
       diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
       return false;
     }
-    std::vector<std::string> values(static_cast<size_t>(count));
     for (SQLSMALLINT i = 0; i < count; ++i) {
-      if (!ReadValue(statement, static_cast<SQLUSMALLINT>(i + 1), binary[i], values[i], diagnostics)) return false;
-      if (style.blobLiterals && !binary[i]) BlobLiteralToHex(values[i]);
+      if (!ReadValue(statement, static_cast<SQLUSMALLINT>(i + 1), binary[i], row[i], diagnostics)) return false;
     }
-    rows.emplace_back(std::move(values));
+    if (!receiver.Row(row)) {
+      diagnostics.text = "the reading of the result was stopped";
+      return false;
+    }
   }
 }
 

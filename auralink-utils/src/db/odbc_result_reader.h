@@ -1,5 +1,8 @@
-// Reads a statement's result set into text rows: NULL becomes the empty text, binary
-// columns become upper-case hexadecimal, long values are read in pieces.
+// Reads a statement's result set into text rows: NULL becomes the empty text, columns that
+// the driver describes as binary become upper-case hexadecimal, long values are read in
+// pieces. Text columns come back exactly as stored, even text that looks like a binary
+// literal (X'CAFE'); a binary value stored in a column declared as text comes in whatever
+// text form the driver gives it.
 #pragma once
 #include <auralink/db_manager.h>
 #include <sql.h>
@@ -11,16 +14,10 @@
 
 namespace auralink::db {
 
-// How the driver hands out values.
-struct ResultStyle {
-  // SQLite's driver types a column by its declaration, so a binary value in an expression
-  // column comes as text of the form X'0A1B'; such text is read as the binary value.
-  bool blobLiterals = false;
-};
-
-// Reads every row of the current result set of `statement`. False with `diagnostics` set
-// when a call fails.
-bool ReadResultSet(SQLHSTMT statement, const ResultStyle& style, std::vector<TabEntry>& rows,
-                   std::vector<std::string>& columns, OdbcDiagnostics& diagnostics);
+// Reads the column names of the current result set of `statement` into `columns`, then
+// hands its rows to `receiver` one at a time. False with `diagnostics` set when a call fails
+// or the receiver stops.
+bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
+                   OdbcDiagnostics& diagnostics);
 
 }  // namespace auralink::db

@@ -1,24 +1,49 @@
+// Translation runs in two linear passes and never recurses, so that a text of deeply nested
+// conversions costs time and memory in proportion to its length. The first pass pairs every
+// parenthesis outside literals and comments and counts the commas directly inside each
+// pair; the second copies the text, replacing each recognised CONVERT by the module's
+// function and keeping a stack of the conversions it is inside.
 #include "db/sqlite_dialect.h"
 
 #include <dialect_function_names.h>
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <optional>
+#include <vector>
 
 namespace auralink::db {
 
 namespace {
 
-bool IsWordChar(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
-}
+// Letters, digits, '_', '@', '#', '$' and every byte of a multi-byte character, looked up
+// in a table: the walk translates every query it sends.
+constexpr std::array<bool, 256> kWordChars = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c)
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '@' ||
+               c == '#' || c == '$' || c >= 0x80;
+  return table;
+}();
 
+bool IsWordChar(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
+
+// Whether a literal, quoted identifier or comment may start with `c`.
+bool MayOpenOpaque(char c) { return c == '\'' || c == '"' || c == '[' || c == '-' || c == '/'; }
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// SQL keywords and type names are ASCII.
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   return true;
+}
+
+bool IsLineComment(std::string_view sql, size_t pos) {
+  return sql[pos] == '-' && pos + 1 < sql.size() && sql[pos + 1] == '-';
 }
 
 // Length of the literal, quoted identifier or comment starting at `pos`, or 0 when none
@@ -44,7 +69,7 @@ size_t OpaqueLength(std::string_view sql, size_t pos) {
     }
     return sql.size() - pos;
   }
-  if (c == '-' && pos + 1 < sql.size() && sql[pos + 1] == '-') return until(pos + 2, "\n");
+  if (IsLineComment(sql, pos)) return until(pos + 2, "\n");
   if (c == '/' && pos + 1 < sql.size() && sql[pos + 1] == '*') return until(pos + 2, "*/");
   return 0;
 }
@@ -65,112 +90,147 @@ size_t WordEnd(std::string_view sql, size_t pos) {
   return pos;
 }
 
+// One parenthesised group outside literals and comments, in the order of its "(".
+struct Group {
+  size_t open;
+  size_t close = std::string_view::npos;  // npos when never closed
+  unsigned commas = 0;                    // directly inside, counted up to 2
+};
+
+std::vector<Group> PairParentheses(std::string_view sql) {
+  std::vector<Group> groups;
+  std::vector<size_t> open;  // indexes into `groups`
+  for (size_t pos = 0; pos < sql.size();) {
+    char c = sql[pos];
+    if (MayOpenOpaque(c)) {
+      if (size_t skip = OpaqueLength(sql, pos)) {
+        pos += skip;
+        continue;
+      }
+    }
+    if (c == '(') {
+      open.push_back(groups.size());
+      groups.push_back(Group{pos});
+    } else if (c == ')' && !open.empty()) {
+      groups[open.back()].close = pos;
+      open.pop_back();
+    } else if (c == ',' && !open.empty() && groups[open.back()].commas < 2) {
+      ++groups[open.back()].commas;
+    }
+    ++pos;
+  }
+  return groups;
+}
+
+// The groups in text order, looked up at positions that only ever grow.
+class GroupCursor {
+ public:
+  explicit GroupCursor(std::string_view sql) : groups_(PairParentheses(sql)) {}
+  // The group whose "(" stands at `pos`, or null. Positions asked for never decrease.
+  const Group* At(size_t pos) {
+    while (next_ < groups_.size() && groups_[next_].open < pos) ++next_;
+    return next_ < groups_.size() && groups_[next_].open == pos ? &groups_[next_] : nullptr;
+  }
+
+ private:
+  std::vector<Group> groups_;
+  size_t next_ = 0;
+};
+
 struct ConvertCall {
   const char* function;
-  std::string_view argument;
+  size_t argumentStart;  // the argument, blanks around it excluded
+  size_t argumentEnd;
   size_t end;  // just past the closing parenthesis
 };
 
 // Recognises "CONVERT ( type [ (n) ] , argument )" with `pos` just past the word CONVERT.
-std::optional<ConvertCall> MatchConvert(std::string_view sql, size_t pos) {
+std::optional<ConvertCall> MatchConvert(std::string_view sql, size_t pos, GroupCursor& groups) {
   pos = SkipBlanks(sql, pos);
-  if (pos >= sql.size() || sql[pos] != '(') return std::nullopt;
+  const Group* call = pos < sql.size() && sql[pos] == '(' ? groups.At(pos) : nullptr;
+  if (!call || call->close == std::string_view::npos) return std::nullopt;
   pos = SkipBlanks(sql, pos + 1);
   size_t typeEnd = WordEnd(sql, pos);
   std::string_view type = sql.substr(pos, typeEnd - pos);
   const bool toBinary = EqualsIgnoringCase(type, "varbinary");
   if (!toBinary && !EqualsIgnoringCase(type, "uniqueidentifier")) return std::nullopt;
-  ConvertCall call{};
-  call.function = toBinary ? AURALINK_GUID_BINARY_FUNCTION : AURALINK_GUID_TEXT_FUNCTION;
   pos = SkipBlanks(sql, typeEnd);
-  if (toBinary && pos < sql.size() && sql[pos] == '(') {
-    size_t close = sql.find(')', pos);  // a length: "(16)" or "(max)"
-    if (close == std::string_view::npos) return std::nullopt;
-    pos = SkipBlanks(sql, close + 1);
+  if (toBinary && pos < sql.size() && sql[pos] == '(') {  // a length: "(16)" or "(max)"
+    const Group* length = groups.At(pos);
+    if (!length || length->close == std::string_view::npos) return std::nullopt;
+    pos = SkipBlanks(sql, length->close + 1);
   }
-  if (pos >= sql.size() || sql[pos] != ',') return std::nullopt;
-  size_t argumentStart = pos + 1;
-  int depth = 0;
-  for (size_t i = argumentStart; i < sql.size();) {
-    if (size_t skip = OpaqueLength(sql, i)) {
-      i += skip;
-      continue;
-    }
-    char c = sql[i];
-    if (c == '(') {
-      ++depth;
-    } else if (c == ')') {
-      if (depth == 0) {
-        call.argument = sql.substr(argumentStart, i - argumentStart);
-        call.end = i + 1;
-        return call;
-      }
-      --depth;
-    } else if (c == ',' && depth == 0) {
-      return std::nullopt;  // a style argument: not a conversion the module provides
-    }
-    ++i;
-  }
-  return std::nullopt;
+  // One comma directly inside: a second one brings a style argument, which is not a
+  // conversion the module provides.
+  if (pos >= call->close || sql[pos] != ',' || call->commas != 1) return std::nullopt;
+  size_t first = pos + 1, last = call->close;
+  while (first < last && std::isspace(static_cast<unsigned char>(sql[first]))) ++first;
+  while (last > first && std::isspace(static_cast<unsigned char>(sql[last - 1]))) --last;
+  return ConvertCall{toBinary ? AURALINK_GUID_BINARY_FUNCTION : AURALINK_GUID_TEXT_FUNCTION, first, last,
+                     call->close + 1};
 }
 
-std::string_view Trim(std::string_view text) {
-  size_t first = 0, last = text.size();
-  while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-  while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-  return text.substr(first, last - first);
-}
-
-// Whether a "--" comment runs to the end of `text`: a closing parenthesis put right after
-// it would be commented out.
-bool EndsInLineComment(std::string_view text) {
-  for (size_t pos = 0; pos < text.size();) {
-    size_t skip = OpaqueLength(text, pos);
-    if (skip == 0) {
-      ++pos;
-      continue;
-    }
-    if (pos + skip == text.size() && text[pos] == '-' && text.back() != '\n') return true;
-    pos += skip;
-  }
-  return false;
-}
+// A conversion being copied: its argument ends at `argumentEnd`, the original text
+// resumes at `resume`.
+struct OpenCall {
+  size_t argumentEnd;
+  size_t resume;
+};
 
 }  // namespace
 
 std::string TranslateConvertForSqlite(std::string_view sql) {
   std::string out;
   out.reserve(sql.size() + 32);
+  GroupCursor groups(sql);
+  std::vector<OpenCall> calls;
+  // Whether the text copied last is a "--" comment without its line end: a closing
+  // parenthesis put right after it would be commented out.
+  bool openLineComment = false;
   size_t pos = 0;
-  while (pos < sql.size()) {
-    if (size_t skip = OpaqueLength(sql, pos)) {
-      out.append(sql.substr(pos, skip));
-      pos += skip;
+  for (;;) {
+    const size_t limit = calls.empty() ? sql.size() : calls.back().argumentEnd;
+    if (pos >= limit) {
+      if (calls.empty()) return out;
+      if (openLineComment) out += '\n';
+      out += ')';
+      openLineComment = false;
+      pos = calls.back().resume;
+      calls.pop_back();
       continue;
     }
+    if (size_t skip = MayOpenOpaque(sql[pos]) ? OpaqueLength(sql, pos) : 0) {
+      // A comment's line end may lie in the blanks trimmed off the argument.
+      size_t length = std::min(skip, limit - pos);
+      out.append(sql.substr(pos, length));
+      openLineComment = IsLineComment(sql, pos) && sql[pos + length - 1] != '\n';
+      pos += length;
+      continue;
+    }
+    openLineComment = false;
     if (!IsWordChar(sql[pos])) {
-      out += sql[pos++];
+      // Copy the stretch up to the next word or literal in one piece.
+      size_t end = pos + 1;
+      while (end < limit && !IsWordChar(sql[end]) && !MayOpenOpaque(sql[end])) ++end;
+      out.append(sql.substr(pos, end - pos));
+      pos = end;
       continue;
     }
     size_t end = WordEnd(sql, pos);
     std::string_view word = sql.substr(pos, end - pos);
     bool qualified = pos > 0 && sql[pos - 1] == '.';  // a column or function of that name
     if (!qualified && EqualsIgnoringCase(word, "convert")) {
-      if (auto call = MatchConvert(sql, end)) {
+      if (auto call = MatchConvert(sql, end, groups)) {
         out += call->function;
         out += '(';
-        std::string argument = TranslateConvertForSqlite(Trim(call->argument));
-        if (EndsInLineComment(argument)) argument += '\n';
-        out += argument;
-        out += ')';
-        pos = call->end;
+        calls.push_back(OpenCall{call->argumentEnd, call->end});
+        pos = call->argumentStart;
         continue;
       }
     }
     out.append(word);
     pos = end;
   }
-  return out;
 }
 
 bool IsSqliteDbms(std::string_view dbmsName) {

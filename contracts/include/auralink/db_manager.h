@@ -1,8 +1,9 @@
 // The database connection of the utility library: one ODBC connection to a data source,
 // SQL in, result rows of text out. Results follow one rule whatever the driver: every value
-// is text, NULL is the empty text, binary values are upper-case hexadecimal, and a column is
-// named as the data source names it (an AS alias gives the name; a table prefix is not
-// part of it).
+// is text, NULL is the empty text, the values of columns that the driver describes as binary
+// are upper-case hexadecimal (other columns come as the driver gives them as text), and a
+// column is named as the data source names it (an AS alias gives the name; a table prefix
+// is not part of it).
 //
 // A data source whose DBMS is SQLite gets the SQL Server conversions CONVERT(uniqueidentifier,
 // x) and CONVERT(varbinary, x) translated into the functions of Auralink's SQLite dialect
@@ -69,6 +70,22 @@ class DBManager {
   // when the connection is not open. A lost connection is reopened once, and the query run
   // again, before the failure is reported; a query that finds it still lost tries again.
   int MakeQuery(std::string sql, std::vector<TabEntry>& rows, std::vector<std::string>& columns);
+
+  // Takes the rows of a query one at a time, as they are read, for results too large to be
+  // held twice (a million identifiers on their way into an array).
+  class RowReceiver {
+   public:
+    virtual ~RowReceiver() = default;
+    // Before the first row of each attempt: a query run again after a lost connection
+    // starts over, and what the earlier attempt handed over is to be dropped.
+    virtual void Restart() = 0;
+    // One row, valid during the call only. False stops the query, which then fails.
+    virtual bool Row(const TabEntry& row) = 0;
+  };
+
+  // MakeQuery that hands each row to `receiver` instead of collecting them. On failure the
+  // rows handed over are to be dropped and `columns` is emptied.
+  int MakeQuery(std::string sql, RowReceiver& receiver, std::vector<std::string>& columns);
 
   // Closes the connection; closing a closed one does nothing. Returns 0.
   int CloseDb();
