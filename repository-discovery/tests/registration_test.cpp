@@ -40,16 +40,18 @@ struct Module {
 
 std::string BuiltModuleFolder() { return std::filesystem::path(QUILLON_MODULE).parent_path().string(); }
 
-// A key and everything below it as text: "[path]" (relative), then name=data per value in
-// stored order, then the subkeys in enumeration order. Strings must carry their zero.
+// A key and everything below it as text, one line per key: "[path]" (relative), then
+// " name=data" for each value in stored order; the subkeys follow in enumeration order.
+// Strings must carry their terminating zero.
 void Dump(HKEY parent, const std::string& name, const std::string& path, std::string& out) {
   registry_test::ScopedKey key;
   if (registry_test::Open(parent, name.c_str(), key, KEY_READ) != ERROR_SUCCESS) return;
-  out += "[" + path + "]\n";
+  out += "[" + path + "]";
   for (const std::string& value : registry_test::ValueNames(key)) {
     auto text = registry_test::GetString(key, value.c_str());
-    out += value + "=" + (text ? *text : "<not a string>") + "\n";
+    out += " " + value + "=" + (text ? *text : "<not a string>");
   }
+  out += "\n";
   for (const std::string& subkey : registry_test::SubkeyNames(key))
     Dump(key, subkey, path.empty() ? subkey : path + "\\" + subkey, out);
 }
@@ -66,72 +68,39 @@ bool KeyExists(HKEY hive, const std::string& path) {
 }
 
 std::string DefaultTree(const std::string& folder) {
-  return "[]\n"
-         "LogFileName=" + folder + "/QuillonLst.log\n"
-         "ProcessingID=6DCEE00A-89AE-4FBB-ACFB-610F5A26C930\n"
-         "DiscoveryID=2E1DB596-72F3-48CE-A1C4-470A48280B0C\n"
-         "ListeningID=2C961926-B819-4FCB-A528-2533687457B7\n"
-         "[DBListening]\n"
-         "[DBListening\\PollingTables]\n"
-         "[DBListening\\PollingTables\\ManagedObjects]\n"
-         "Database=VAZUV\n"
-         "PollingTabName=tng_managedobject\n"
-         "RefreshTime=60\n"
-         "PollingType=Instances\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate]\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions]\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition2]\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition2\\OnUpdateConditionTable1]\n"
-         "ConditionTableName1=tng_managedobject\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition2\\OnUpdateConditionTable1\\"
-         "OnUpdateConditionField1]\n"
-         "ConditionFieldName1=uuid\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition2\\OnUpdateConditionTable2]\n"
-         "ConditionTableName2=tng_inclusion\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition2\\OnUpdateConditionTable2\\"
-         "OnUpdateConditionField2]\n"
-         "ConditionFieldName2=child_uuid\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition3]\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition3\\OnUpdateConditionTable1]\n"
-         "ConditionTableName1=tng_managedobject\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition3\\OnUpdateConditionTable1\\"
-         "OnUpdateConditionField1]\n"
-         "ConditionFieldName1=status_no\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition3\\OnUpdateConditionTable2]\n"
-         "ConditionTableName2=tng_status\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateConditions\\Condition3\\OnUpdateConditionTable2\\"
-         "OnUpdateConditionField2]\n"
-         "ConditionFieldName2=status_no\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables]\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables\\InclusionTable]\n"
-         "OnUpdateTableName=tng_inclusion\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables\\InclusionTable\\OnUpdateFields]\n"
-         "onUpdField1=parent_class\n"
-         "onUpdField2=parent_uuid\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables\\ManagedObjectTable]\n"
-         "OnUpdateTableName=tng_managedobject\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables\\ManagedObjectTable\\OnUpdateFields]\n"
-         "onUpdField1=name\n"
-         "onUpdField2=label\n"
-         "onUpdField3=address\n"
-         "onUpdField4=address_type\n"
-         "onUpdField6=severity\n"
-         "onUpdField7=date_ins\n"
-         "onUpdField8=class_name\n"
-         "onUpdField9=date_modify\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables\\StatusTable]\n"
-         "OnUpdateTableName=tng_status\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\OnUpdate\\OnUpdateTables\\StatusTable\\OnUpdateFields]\n"
-         "onUpdField1=status_text\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\PollForModify]\n"
-         "pollModifyField1=date_modify\n"
-         "[DBListening\\PollingTables\\ManagedObjects\\PrimaryKey]\n"
-         "pkField1=uuid\n"
+  const std::string table = "[DBListening\\PollingTables\\ManagedObjects";
+  const std::string conditions = table + "\\OnUpdate\\OnUpdateConditions";
+  const std::string tables = table + "\\OnUpdate\\OnUpdateTables";
+  return "[] LogFileName=" + folder + "/QuillonLst.log ProcessingID=6DCEE00A-89AE-4FBB-ACFB-610F5A26C930 "
+         "DiscoveryID=2E1DB596-72F3-48CE-A1C4-470A48280B0C ListeningID=2C961926-B819-4FCB-A528-2533687457B7\n"
+         "[DBListening]\n[DBListening\\PollingTables]\n" +
+         table + "] Database=VAZUV PollingTabName=tng_managedobject RefreshTime=60 PollingType=Instances\n" +
+         table + "\\OnUpdate]\n" +
+         conditions + "]\n" +
+         conditions + "\\Condition2]\n" +
+         conditions + "\\Condition2\\OnUpdateConditionTable1] ConditionTableName1=tng_managedobject\n" +
+         conditions + "\\Condition2\\OnUpdateConditionTable1\\OnUpdateConditionField1] ConditionFieldName1=uuid\n" +
+         conditions + "\\Condition2\\OnUpdateConditionTable2] ConditionTableName2=tng_inclusion\n" +
+         conditions + "\\Condition2\\OnUpdateConditionTable2\\OnUpdateConditionField2] ConditionFieldName2=child_uuid\n" +
+         conditions + "\\Condition3]\n" +
+         conditions + "\\Condition3\\OnUpdateConditionTable1] ConditionTableName1=tng_managedobject\n" +
+         conditions + "\\Condition3\\OnUpdateConditionTable1\\OnUpdateConditionField1] ConditionFieldName1=status_no\n" +
+         conditions + "\\Condition3\\OnUpdateConditionTable2] ConditionTableName2=tng_status\n" +
+         conditions + "\\Condition3\\OnUpdateConditionTable2\\OnUpdateConditionField2] ConditionFieldName2=status_no\n" +
+         tables + "]\n" +
+         tables + "\\InclusionTable] OnUpdateTableName=tng_inclusion\n" +
+         tables + "\\InclusionTable\\OnUpdateFields] onUpdField1=parent_class onUpdField2=parent_uuid\n" +
+         tables + "\\ManagedObjectTable] OnUpdateTableName=tng_managedobject\n" +
+         tables + "\\ManagedObjectTable\\OnUpdateFields] onUpdField1=name onUpdField2=label onUpdField3=address "
+                  "onUpdField4=address_type onUpdField6=severity onUpdField7=date_ins onUpdField8=class_name "
+                  "onUpdField9=date_modify\n" +
+         tables + "\\StatusTable] OnUpdateTableName=tng_status\n" +
+         tables + "\\StatusTable\\OnUpdateFields] onUpdField1=status_text\n" +
+         table + "\\PollForModify] pollModifyField1=date_modify\n" +
+         table + "\\PrimaryKey] pkField1=uuid\n"
          "[OrvexSettings]\n"
-         "[OrvexSettings\\Instrumentation]\n"
-         "instrumentation.name=TNG INSTRUMENTATION\n"
-         "instrumentation.authenticate.sign=KWZmark\n"
-         "instrumentation.authenticate.certificate=KWZattestation\n"
+         "[OrvexSettings\\Instrumentation] instrumentation.name=TNG INSTRUMENTATION "
+         "instrumentation.authenticate.sign=KWZmark instrumentation.authenticate.certificate=KWZattestation "
          "instrumentation.classes.filename=" + folder + "/tng.scl\n";
 }
 
@@ -215,10 +184,10 @@ TEST_F(RegistrationTest, RegisteringAgainRestoresEveryDefaultAndKeepsOtherValues
   EXPECT_EQ(port, 7001u);
   // Without the values the defaults do not name, the tree is the default one again.
   std::string tree = AgentTree();
-  const std::string comment = "PollingType=Instances\nComment=kept\n";
+  const std::string comment = " Comment=kept";
   ASSERT_NE(tree.find(comment), std::string::npos) << tree;
-  tree.replace(tree.find(comment), comment.size(), "PollingType=Instances\n");
-  const std::string adapter = "[OrvexSettings\\Adapter]\ntransport.request.port=<not a string>\n";
+  tree.erase(tree.find(comment), comment.size());
+  const std::string adapter = "[OrvexSettings\\Adapter] transport.request.port=<not a string>\n";
   ASSERT_NE(tree.find(adapter), std::string::npos) << tree;
   tree.erase(tree.find(adapter), adapter.size());
   EXPECT_EQ(tree, DefaultTree(BuiltModuleFolder()));
@@ -326,7 +295,7 @@ TEST_F(RegistrationTest, AFailedWriteIsNamedAndEverythingElseIsStillWritten) {
             std::string::npos)
       << Trace();
   std::string expected = tree;
-  expected.erase(expected.find("RefreshTime=60\n"), 15);
+  expected.erase(expected.find(" RefreshTime=60"), 15);
   EXPECT_EQ(AgentTree(), expected);
 
   // A key that cannot be created loses its values only; the first failure decides.
