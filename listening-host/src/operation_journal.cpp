@@ -1,0 +1,199 @@
+// The journal's record layout and replay; see operation_journal.h for the protocol.
+#include "operation_journal.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr uint32_t kHeaderSize = 8;
+// A record larger than this is taken for damage rather than allocated.
+constexpr uint32_t kMaxPayload = 256u * 1024u * 1024u;
+
+constexpr std::array<uint32_t, 256> MakeCrcTable() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  return table;
+}
+constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
+
+uint32_t Crc32(const char* data, size_t size) {
+  uint32_t c = 0xFFFFFFFFu;
+  for (size_t i = 0; i < size; ++i) c = kCrcTable[(c ^ static_cast<unsigned char>(data[i])) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+void PutU32(std::string* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void PutU64(std::string* out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+uint32_t GetU32(const char* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+  return v;
+}
+uint64_t GetU64(const char* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
+  return v;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string EncodeRecord(const QueuedOperation& op) {
+  std::string payload;
+  PutU32(&payload, static_cast<uint32_t>(op.operation));
+  PutU32(&payload, static_cast<uint32_t>(op.id.size()));
+  payload += op.id;
+  payload += op.stream;
+  std::string record;
+  PutU32(&record, static_cast<uint32_t>(payload.size()));
+  PutU32(&record, Crc32(payload.data(), payload.size()));
+  return record + payload;
+}
+
+// Decodes the record at `at`; false when it is cut short or damaged.
+bool DecodeRecord(const std::string& bytes, size_t at, QueuedOperation* op, size_t* next) {
+  if (bytes.size() - at < kHeaderSize) return false;
+  const uint32_t length = GetU32(bytes.data() + at);
+  const uint32_t crc = GetU32(bytes.data() + at + 4);
+  if (length < 8 || length > kMaxPayload || bytes.size() - at - kHeaderSize < length) return false;
+  const char* payload = bytes.data() + at + kHeaderSize;
+  if (Crc32(payload, length) != crc) return false;
+  const uint32_t idLength = GetU32(payload + 4);
+  if (idLength > length - 8) return false;
+  op->operation = static_cast<LONG>(GetU32(payload));
+  op->id.assign(payload + 8, idLength);
+  op->stream.assign(payload + 8 + idLength, length - 8 - idLength);
+  *next = at + kHeaderSize + length;
+  op->journalEnd = *next;
+  return true;
+}
+
+int SysOpen(const char* path, int flags, unsigned mode) { return ::open(path, flags | O_CLOEXEC, mode); }
+long long SysWrite(int fd, const void* data, unsigned long long size) { return ::write(fd, data, size); }
+int SysFsync(int fd) { return ::fsync(fd); }
+int SysFtruncate(int fd, long long size) { return ::ftruncate(fd, size); }
+int SysRename(const char* from, const char* to) { return ::rename(from, to); }
+int SysClose(int fd) { return ::close(fd); }
+
+}  // namespace
+
+const JournalIo& JournalIo::System() {
+  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysClose};
+  return io;
+}
+
+OperationJournal::OperationJournal(std::string folder, std::string name, const JournalIo& io)
+    : folder_(std::move(folder)), name_(std::move(name)), io_(io) {}
+
+OperationJournal::~OperationJournal() {
+  if (fd_ >= 0) io_.close(fd_);
+}
+
+int OperationJournal::Open(std::vector<QueuedOperation>* pending) {
+  pending->clear();
+  fd_ = io_.open(JournalPath().c_str(), O_RDWR | O_CREAT | O_APPEND, 0600);
+  if (fd_ < 0) return 0;
+  const std::string bytes = ReadWholeFile(JournalPath());
+  size_ = bytes.size();
+
+  uint64_t acknowledged = ReadAck();
+  if (acknowledged > size_) {
+    // Left by a crash while the journal was being emptied (or by a foreign ack file):
+    // nothing past it can be trusted to be acknowledged, so replay from the start.
+    acknowledged = 0;
+    if (!WriteAck(0)) return 0;
+  }
+
+  size_t at = static_cast<size_t>(acknowledged);
+  QueuedOperation op;
+  size_t next = 0;
+  while (at < bytes.size() && DecodeRecord(bytes, at, &op, &next)) {
+    pending->push_back(op);
+    at = next;
+  }
+  if (at < size_) {
+    // A torn last record: cut it off, or the records appended after it would be lost
+    // behind it at the next replay.
+    if (io_.ftruncate(fd_, static_cast<long long>(at)) != 0 || io_.fsync(fd_) != 0) return 0;
+    size_ = at;
+  }
+  if (pending->empty() && size_ > 0) return Acknowledge(size_);
+  return 1;
+}
+
+int OperationJournal::Append(const QueuedOperation& operation, uint64_t* end) {
+  if (fd_ < 0) return 0;
+  const std::string record = EncodeRecord(operation);
+  if (!WriteAll(fd_, record) || io_.fsync(fd_) != 0) {
+    // Best effort: a half-written record would end every later replay early.
+    if (io_.ftruncate(fd_, static_cast<long long>(size_)) == 0) io_.fsync(fd_);
+    return 0;
+  }
+  size_ += record.size();
+  *end = size_;
+  return 1;
+}
+
+int OperationJournal::Acknowledge(uint64_t end) {
+  if (fd_ < 0) return 0;
+  if (end >= size_) {
+    // Everything was accepted: empty the journal first, then the offset (see the header
+    // for a crash between the two).
+    if (io_.ftruncate(fd_, 0) != 0 || io_.fsync(fd_) != 0) return WriteAck(end);
+    size_ = 0;
+    return WriteAck(0);
+  }
+  return WriteAck(end);
+}
+
+int OperationJournal::WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const long long n = io_.write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    done += static_cast<size_t>(n);
+  }
+  return 1;
+}
+
+int OperationJournal::WriteAck(uint64_t offset) {
+  std::string bytes;
+  PutU64(&bytes, offset);
+  PutU32(&bytes, Crc32(bytes.data(), bytes.size()));
+  const std::string temporary = AckPath() + ".tmp";
+  const int fd = io_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return 0;
+  const bool written = WriteAll(fd, bytes) && io_.fsync(fd) == 0;
+  io_.close(fd);
+  if (!written || io_.rename(temporary.c_str(), AckPath().c_str()) != 0) return 0;
+  // The rename itself is durable only once the folder is synced.
+  const int folder = io_.open(folder_.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (folder >= 0) {
+    io_.fsync(folder);
+    io_.close(folder);
+  }
+  return 1;
+}
+
+uint64_t OperationJournal::ReadAck() const {
+  const std::string bytes = ReadWholeFile(AckPath());
+  if (bytes.size() != 12 || Crc32(bytes.data(), 8) != GetU32(bytes.data() + 8)) return 0;
+  return GetU64(bytes.data());
+}

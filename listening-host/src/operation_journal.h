@@ -1,0 +1,72 @@
+// The disk side of the operation queue: an append-only journal of queued operations and a
+// small file holding how far into the journal Orvex has accepted them.
+//
+// Files, in one folder: "<name>.journal" and "<name>.ack".
+//   journal  records one after another, each: payload length (4 bytes), CRC-32 of the
+//            payload (4 bytes), payload = operation (4 bytes), identifier length (4 bytes),
+//            identifier, object stream. Integers little-endian.
+//   ack      the acknowledged journal offset (8 bytes) and its CRC-32 (4 bytes), replaced
+//            as a whole (write a temporary file, fsync, rename) so it is never half written.
+//
+// Protocol: Open() once; it returns the operations past the acknowledged offset, in order.
+// A record cut short or damaged by a crash ends the replay, and the journal is cut back to
+// the last whole record so that later appends can be read again. Then Append() per new
+// operation (fsync before it returns: an operation counts as queued only once it is on
+// disk) and Acknowledge(end) once Orvex accepted everything up to `end`. Acknowledge with
+// the journal's own end empties both files instead of moving the offset, so the journal
+// does not grow while the queue keeps up. A crash between the two steps of emptying leaves
+// an offset past the end of an empty journal, which Open reads as "nothing to replay".
+//
+// An unreadable ack file counts as offset 0: the journal is replayed whole, so a crash
+// costs duplicates, never a lost operation. Not thread-safe: the queue serialises calls.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "queued_operation.h"
+
+// The system calls the journal makes, replaceable so tests can make a write fail (we run
+// as root, so file permissions cannot be used to provoke one).
+struct JournalIo {
+  int (*open)(const char* path, int flags, unsigned mode);
+  long long (*write)(int fd, const void* data, unsigned long long size);
+  int (*fsync)(int fd);
+  int (*ftruncate)(int fd, long long size);
+  int (*rename)(const char* from, const char* to);
+  int (*close)(int fd);
+
+  static const JournalIo& System();
+};
+
+class OperationJournal {
+ public:
+  // `folder` must exist. `io` must outlive the journal.
+  OperationJournal(std::string folder, std::string name, const JournalIo& io = JournalIo::System());
+  ~OperationJournal();
+  OperationJournal(const OperationJournal&) = delete;
+  OperationJournal& operator=(const OperationJournal&) = delete;
+
+  // Opens or creates the files; `pending` receives the operations not yet acknowledged,
+  // each with the journal offset just past it. 0 when the journal cannot be opened.
+  int Open(std::vector<QueuedOperation>* pending);
+  // Appends and syncs one operation; `end` receives the offset just past it. 0 on failure
+  // (a partial record is cut off again, so the journal stays readable).
+  int Append(const QueuedOperation& operation, uint64_t* end);
+  // Everything before `end` was accepted. 0 when the ack file could not be replaced.
+  int Acknowledge(uint64_t end);
+
+  std::string JournalPath() const { return folder_ + "/" + name_ + ".journal"; }
+  std::string AckPath() const { return folder_ + "/" + name_ + ".ack"; }
+
+ private:
+  int WriteAck(uint64_t offset);
+  uint64_t ReadAck() const;
+  int WriteAll(int fd, const std::string& bytes);
+
+  std::string folder_;
+  std::string name_;
+  const JournalIo& io_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
+};
