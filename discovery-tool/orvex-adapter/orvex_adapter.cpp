@@ -17,8 +17,7 @@ using auralink::orvex::kAdapterComponent;
 
 int COrvexAdapter::Initialize(int mode, const std::string& modeFile) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
-  loggingMode = mode;
-  loggingModeFile = modeFile;
+  SetLoggingOptions(mode, modeFile);
   if (!ReadSettings()) return 0;
 
   trace->LogMsg(0, kAdapterComponent, "Getting a Orvex adapter instance");

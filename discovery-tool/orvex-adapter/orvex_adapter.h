@@ -31,6 +31,11 @@ class COrvexAdapter : public CHubSink {
 
   // ---- Settings and configuration file ---------------------------------------------
   void SetAgentName(const std::string& name) { agentName = name; }
+  // The command line's -log and -lf (0 and empty when not given); Initialize sets them.
+  void SetLoggingOptions(int mode, const std::string& modeFile) {
+    loggingMode = mode;
+    loggingModeFile = modeFile;
+  }
   // Reads the instrumentation, adapter and transport settings and writes the adapter
   // configuration file. 0 when a required value is missing or the file cannot be written.
   int ReadSettings();
