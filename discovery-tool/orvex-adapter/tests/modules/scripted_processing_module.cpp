@@ -4,10 +4,13 @@
 //     line, in order; an empty object gives none;
 //   - the object "echo" gives one operation of the code it was called with, whose stream
 //     is <received operation="code"/>;
+//   - any other object without such lines (an instance's attribute text) gives one instance
+//     creation, <instance id="identifier"/>; the empty object and "-" give none;
 //   - the identifier "fail" fails the call.
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/interfaces.h>
+#include <auralink/operation_codes.h>
 #include <auralink/payload_arrays.h>
 
 #include <sstream>
@@ -33,7 +36,7 @@ constexpr const char* kScript = R"(HKCR
   }
 })";
 
-std::vector<std::pair<LONG, std::string>> Script(LONG operation, const std::string& object) {
+std::vector<std::pair<LONG, std::string>> Script(LONG operation, const std::string& id, const std::string& object) {
   std::vector<std::pair<LONG, std::string>> script;
   if (object == "echo") {
     script.emplace_back(operation, "<received operation=\"" + std::to_string(operation) + "\"/>");
@@ -46,6 +49,8 @@ std::vector<std::pair<LONG, std::string>> Script(LONG operation, const std::stri
     if (tab == std::string::npos) continue;
     script.emplace_back(std::stol(line.substr(0, tab)), line.substr(tab + 1));
   }
+  if (script.empty() && !object.empty() && object != "-")
+    script.emplace_back(auralink::INSTANCECREATION, "<instance id=\"" + id + "\"/>");
   return script;
 }
 
@@ -64,8 +69,9 @@ class ATL_NO_VTABLE CScriptedProcessing
 
   STDMETHOD(ProcessingObject)(LONG inOperation, BSTR objectID, BSTR listenedObject, LONG* lInstOpCount,
                               SAFEARRAY** ppInstOpArray, LONG* lObjectCount, SAFEARRAY** ppObjArray) override {
-    if (auralink::platform::BstrToNarrow(objectID) == "fail") return E_FAIL;
-    const auto script = Script(inOperation, auralink::platform::BstrToNarrow(listenedObject));
+    const std::string id = auralink::platform::BstrToNarrow(objectID);
+    if (id == "fail") return E_FAIL;
+    const auto script = Script(inOperation, id, auralink::platform::BstrToNarrow(listenedObject));
     const auto count = static_cast<LONG>(script.size());
     auralink::PayloadArray operations(auralink::CreatePayloadArray(count));
     auralink::PayloadArray objects(auralink::CreatePayloadArray(count));
