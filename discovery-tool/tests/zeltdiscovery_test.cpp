@@ -180,6 +180,18 @@ TEST_F(ZeltdiscoveryTest, OneClassOrOneIdentifierMakesADeltaDiscovery) {
   EXPECT_EQ(Field(Record()[2], 3), "<instance id=\"" + id + "\"/>");
 }
 
+TEST_F(ZeltdiscoveryTest, AClassWithoutObjectsStillBeginsAndCommitsADiscovery) {
+  // A supported class that the generated repository never holds.
+  TestSandbox::WriteFile(sandbox->Path(std::string(kAgent) + ".classes"),
+                         std::string(orvex::testing::kClassesFile) + "class Mainframe Mainframe\n");
+  RunResult run = Discover("-c Mainframe");
+  ASSERT_EQ(run.status, 0) << run.out << Trace();
+  EXPECT_TRUE(Has(run, "Discovery process will take place on 0 objects\n"));
+  EXPECT_TRUE(Has(run, "0 objects successfully discovered\n0 objects failed\n"));
+  EXPECT_EQ(RecordedMethods(), (std::vector<std::string>{"registerInstrumentation", "beginDiscovery",
+                                                         "commitDiscovery", "unregisterInstrumentation"}));
+}
+
 TEST_F(ZeltdiscoveryTest, ObjectsThatFailAreCountedAndTheRunGoesOn) {
   RunResult unknown = Discover("-id no-such-object");
   EXPECT_EQ(unknown.status, 0) << unknown.out;
@@ -201,6 +213,11 @@ TEST_F(ZeltdiscoveryTest, ARunThatCannotStartOrFinishExitsWithItsMessage) {
   EXPECT_TRUE(Has(uncommitted, "ZLT0004E - Discovery process failed\n"));
   EXPECT_FALSE(Has(uncommitted, "Discovery successfully completed!"));
   std::filesystem::remove(FaultFile());
+  std::filesystem::remove(RecordFile());
+
+  RunResult unsupported = Discover("-c NoSuchClass");
+  EXPECT_EQ(unsupported.status, 1) << unsupported.out;
+  EXPECT_TRUE(Has(unsupported, "ZLT0004E - Discovery process failed\n"));
   std::filesystem::remove(RecordFile());
 
   orvex::testing::RemoveSetting(config::AdapterKey(kAgent), config::kTransportServerAddress);
