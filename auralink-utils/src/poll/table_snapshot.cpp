@@ -1,7 +1,6 @@
 #include "poll/table_snapshot.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace auralink::poll {
 
@@ -18,8 +17,22 @@ struct ColumnsLess {
     }
     return false;
   }
-  bool Equal(uint32_t a, uint32_t b) const { return !(*this)(a, b) && !(*this)(b, a); }
+  bool Equal(uint32_t a, uint32_t b) const {
+    for (size_t column : columns)
+      if (rows[a].GetAt(column) != rows[b].GetAt(column)) return false;
+    return true;
+  }
 };
+
+constexpr size_t kBlockSize = 1 << 20;
+
+// The first eight bytes of `value`, zero-padded, as a number that orders as the text does.
+uint64_t Prefix(const std::string& value) {
+  uint64_t prefix = 0;
+  for (size_t i = 0; i < 8; ++i)
+    prefix = prefix << 8 | (i < value.size() ? static_cast<unsigned char>(value[i]) : 0u);
+  return prefix;
+}
 
 void AppendField(std::string& text, const std::string& name, size_t copy, const std::string& value) {
   text += name;
@@ -34,6 +47,22 @@ void AppendField(std::string& text, const std::string& name, size_t copy, const 
 
 }  // namespace
 
+TableSnapshot::Entry TableSnapshot::Store(std::string_view key, std::string_view stream) {
+  const size_t length = key.size() + stream.size();
+  if (blocks_.empty() || lastBlockUsed_ + length > lastBlockSize_) {
+    lastBlockSize_ = std::max(kBlockSize, length);
+    blocks_.push_back(std::make_unique_for_overwrite<char[]>(lastBlockSize_));
+    lastBlockUsed_ = 0;
+  }
+  Entry entry{static_cast<uint32_t>(blocks_.size() - 1), static_cast<uint32_t>(lastBlockUsed_),
+              static_cast<uint32_t>(key.size()), static_cast<uint32_t>(stream.size())};
+  char* at = blocks_.back().get() + lastBlockUsed_;
+  std::copy(key.begin(), key.end(), at);
+  std::copy(stream.begin(), stream.end(), at + key.size());
+  lastBlockUsed_ += length;
+  return entry;
+}
+
 TableSnapshot TableSnapshot::Build(const SnapshotQuery& query, const std::vector<TabEntry>& rows) {
   std::vector<size_t> keyColumns;
   std::vector<std::vector<size_t>> slotColumns(query.slotCount);
@@ -44,22 +73,30 @@ TableSnapshot TableSnapshot::Build(const SnapshotQuery& query, const std::vector
       slotColumns[query.columns[i].slot].push_back(i);
   }
 
-  std::vector<uint32_t> order(rows.size());
-  std::iota(order.begin(), order.end(), 0u);
+  // Rows sorted by key. The first eight bytes of the first key value, kept beside each row,
+  // settle most comparisons without reaching the values themselves.
   const ColumnsLess byKey{rows, keyColumns};
-  std::sort(order.begin(), order.end(), byKey);
+  std::vector<std::pair<uint64_t, uint32_t>> keyed(rows.size());
+  for (uint32_t i = 0; i < rows.size(); ++i)
+    keyed[i] = {keyColumns.empty() ? 0 : Prefix(rows[i].GetAt(keyColumns[0])), i};
+  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first < b.first : byKey(a.second, b.second);
+  });
+  std::vector<uint32_t> order(rows.size());
+  for (size_t i = 0; i < keyed.size(); ++i) order[i] = keyed[i].second;
+  std::vector<std::pair<uint64_t, uint32_t>>().swap(keyed);
 
   TableSnapshot snapshot;
-  std::string stream;
+  snapshot.entries_.reserve(rows.size());
+  std::string key, stream;
   std::vector<uint32_t> group;
   for (size_t first = 0; first < order.size();) {
     size_t last = first + 1;
     while (last < order.size() && byKey.Equal(order[first], order[last])) ++last;
     const TabEntry& row = rows[order[first]];
 
-    Entry entry{snapshot.text_.size(), 0, 0};
-    for (size_t column : keyColumns) AppendField(snapshot.text_, query.columns[column].column, 0, row.GetAt(column));
-    entry.keyLength = static_cast<uint32_t>(snapshot.text_.size() - entry.offset);
+    key.clear();
+    for (size_t column : keyColumns) AppendField(key, query.columns[column].column, 0, row.GetAt(column));
 
     // Each table's distinct rows for this object, in a fixed order so that the numbering
     // of repeated fields does not depend on the order in which the data source sends rows.
@@ -68,10 +105,12 @@ TableSnapshot TableSnapshot::Build(const SnapshotQuery& query, const std::vector
       const std::vector<size_t>& columns = slotColumns[slot];
       if (columns.empty()) continue;
       group.assign(order.begin() + static_cast<std::ptrdiff_t>(first), order.begin() + static_cast<std::ptrdiff_t>(last));
-      const ColumnsLess bySlot{rows, columns};
-      std::sort(group.begin(), group.end(), bySlot);
-      group.erase(std::unique(group.begin(), group.end(), [&](uint32_t a, uint32_t b) { return bySlot.Equal(a, b); }),
-                  group.end());
+      if (group.size() > 1) {
+        const ColumnsLess bySlot{rows, columns};
+        std::sort(group.begin(), group.end(), bySlot);
+        group.erase(std::unique(group.begin(), group.end(), [&](uint32_t a, uint32_t b) { return bySlot.Equal(a, b); }),
+                    group.end());
+      }
       size_t copy = 0;
       for (uint32_t member : group) {
         const TabEntry& values = rows[member];
@@ -83,16 +122,18 @@ TableSnapshot TableSnapshot::Build(const SnapshotQuery& query, const std::vector
         ++copy;
       }
     }
-    snapshot.text_ += stream;
-    entry.streamLength = static_cast<uint32_t>(stream.size());
-    snapshot.entries_.push_back(entry);
+    snapshot.entries_.push_back(snapshot.Store(key, stream));
     first = last;
   }
+  snapshot.entries_.shrink_to_fit();
 
-  std::sort(snapshot.entries_.begin(), snapshot.entries_.end(), [&](const Entry& a, const Entry& b) {
-    return std::string_view(snapshot.text_.data() + a.offset, a.keyLength) <
-           std::string_view(snapshot.text_.data() + b.offset, b.keyLength);
-  });
+  // Objects come in the order of their key values, which is already the order of their key
+  // streams unless one key value is the beginning of another.
+  auto byKeyStream = [&](const Entry& a, const Entry& b) {
+    return std::string_view(snapshot.Text(a), a.keyLength) < std::string_view(snapshot.Text(b), b.keyLength);
+  };
+  if (!std::is_sorted(snapshot.entries_.begin(), snapshot.entries_.end(), byKeyStream))
+    std::sort(snapshot.entries_.begin(), snapshot.entries_.end(), byKeyStream);
   return snapshot;
 }
 

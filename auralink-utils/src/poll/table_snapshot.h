@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,18 +24,27 @@ class TableSnapshot {
   static TableSnapshot Build(const SnapshotQuery& query, const std::vector<TabEntry>& rows);
 
   size_t Size() const { return entries_.size(); }
-  std::string_view Key(size_t i) const { return {text_.data() + entries_[i].offset, entries_[i].keyLength}; }
+  std::string_view Key(size_t i) const { return {Text(entries_[i]), entries_[i].keyLength}; }
   std::string_view Stream(size_t i) const {
-    return {text_.data() + entries_[i].offset + entries_[i].keyLength, entries_[i].streamLength};
+    return {Text(entries_[i]) + entries_[i].keyLength, entries_[i].streamLength};
   }
 
  private:
+  // An object's key stream followed by its object stream, in one block of text.
   struct Entry {
-    size_t offset;
+    uint32_t block;
+    uint32_t offset;
     uint32_t keyLength;
     uint32_t streamLength;
   };
-  std::string text_;
+  const char* Text(const Entry& entry) const { return blocks_[entry.block].get() + entry.offset; }
+  // Stores `text` whole in the last block, or in a new one when it does not fit. Blocks of
+  // a fixed size waste less than one growing buffer, which may hold twice what it needs.
+  Entry Store(std::string_view key, std::string_view stream);
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t lastBlockUsed_ = 0;
+  size_t lastBlockSize_ = 0;
   std::vector<Entry> entries_;
 };
 
