@@ -125,6 +125,20 @@ TEST_F(TablePollerTest, EachStartTakesANewBaselineAndStopAndDestructionJoinTheTh
   ASSERT_TRUE(WaitFor([&] { return poller.EventCount() >= 1; }));
   std::vector<Event> expected = {{1, "uuid=C|", "v=x|"}};
   EXPECT_EQ(poller.Events(), expected);
+  // Stopped from inside a report: the rest of the reports are dropped, nothing hangs.
+  struct SelfStopping : ScriptedPoller {
+    using ScriptedPoller::ScriptedPoller;
+    ~SelfStopping() override { Stop(); }
+    void OnTableEvent(short, std::string, std::string) override {
+      ++reports;
+      Stop();
+    }
+    std::atomic<int> reports{0};
+  } selfStopping(ScriptedPoller::Script{Strings{"A"}, Strings{"A", "B", "C"}});
+  selfStopping.Start();
+  ASSERT_TRUE(WaitFor([&] { return selfStopping.reports >= 1; }));
+  Sleep(100);
+  EXPECT_EQ(selfStopping.reports, 1);
   // Destroyed while running: the destructor ends the thread (the sanitizers watch).
   auto running = std::make_unique<Recording<ScriptedPoller>>(ScriptedPoller::Script{Strings{"A"}});
   running->Start();

@@ -37,12 +37,15 @@ void ForEachListEntry(const std::string& keyPath, const std::function<void(const
 // `outerKey` is put aside.
 std::vector<std::string> SubkeyNames(const std::string& outerKey, const std::string& keyPath) {
   CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
-  repository->PreserveSubSetEnumeration(outerKey.c_str());
+  const bool nested = repository->PreserveSubSetEnumeration(outerKey.c_str());
   repository->InitializeSubSetEnumeration(keyPath.c_str());
   std::vector<std::string> names;
   char name[kValueSize];
   while (repository->EnumerateSubSet(name, kValueSize)) names.emplace_back(name);
-  repository->RestoreSubSetEnumeration(outerKey.c_str());
+  if (nested)
+    repository->RestoreSubSetEnumeration(outerKey.c_str());
+  else
+    repository->TerminateSubSetEnumeration();
   return names;
 }
 

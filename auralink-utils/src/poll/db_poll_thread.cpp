@@ -2,7 +2,8 @@
 //
 // Protocol: Start creates the thread under `startStop_`; Stop raises `stopRequested_` under
 // `wakeMutex_`, wakes the thread and joins it, still under `startStop_`, so Start and Stop
-// from different threads never overlap and no thread outlives a Stop. The thread sleeps on
+// from different threads never overlap and no thread outlives a Stop (one asked from the
+// polling thread itself leaves the join to the next Stop or the destructor). The thread sleeps on
 // `wake_` between snapshots and checks `stopping_` between reports, so a Stop waits at
 // most for the snapshot under way. Everything else (the reader, the snapshots, the error
 // text) belongs to the polling thread alone.
@@ -144,6 +145,9 @@ int DbPollThrd::Stop() {
   }
   stopping_ = true;
   wake_.notify_all();
+  // Asked from inside OnTableEvent: the thread ends after the report under way, and a later
+  // Stop (at the latest the destructor's) joins it.
+  if (thread_.get_id() == std::this_thread::get_id()) return 1;
   thread_.join();
   return 1;
 }
@@ -153,9 +157,9 @@ bool DbPollThrd::IsRunning() const {
   return thread_.joinable();
 }
 
-bool DbPollThrd::WaitForStop(unsigned milliseconds) {
+bool DbPollThrd::WaitForStop(int seconds) {
   std::unique_lock<std::mutex> lock(wakeMutex_);
-  return wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopRequested_; });
+  return wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return stopRequested_; });
 }
 
 void DbPollThrd::Run() {
@@ -167,7 +171,7 @@ void DbPollThrd::Run() {
   bool failing = false;
   std::vector<std::string> columns;
   std::vector<TabEntry> rows;
-  for (unsigned wait = 0; !WaitForStop(wait); wait = static_cast<unsigned>(pollInterval_) * 1000u) {
+  for (int wait = 0; !WaitForStop(wait); wait = pollInterval_) {
     int taken = haveBaseline ? GetSnapshot(columns, rows) : GetInitialSnapshot(columns, rows);
     if (taken && columns.size() != query_->columns.size()) {
       SetSnapshotError("the snapshot has " + std::to_string(columns.size()) + " columns instead of " +

@@ -72,7 +72,8 @@ class DbPollThrd {
 
   // Start the polling thread (nothing when it runs); 0 when it cannot be created.
   int Start();
-  // Ask the thread to end and wait for it; safe to call when stopped. Returns 1.
+  // Ask the thread to end and wait for it; safe to call when stopped, and from OnTableEvent
+  // (which then returns before the thread ends). Returns 1.
   int Stop();
   bool IsRunning() const;
 
@@ -97,8 +98,8 @@ class DbPollThrd {
                  const std::vector<std::string>& modifyColumns, const std::vector<std::string>& updateTables,
                  const std::vector<std::string>& updateFields, const std::vector<std::string>& updateConditions);
   void Run();
-  // Sleeps up to `milliseconds`; true when Stop asked the thread to end.
-  bool WaitForStop(unsigned milliseconds);
+  // Sleeps up to `seconds`; true when Stop asked the thread to end.
+  bool WaitForStop(int seconds);
   int ReadSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows);
 
   std::string dataSource_;
