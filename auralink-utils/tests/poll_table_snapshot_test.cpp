@@ -95,18 +95,13 @@ TEST(TableSnapshotTest, ComparisonReportsCreatedModifiedAndDeletedObjects) {
   EXPECT_EQ(std::get<0>(Changes(query, after, stamped)[0]), 2);
 }
 
-TEST(TableSnapshotTest, KeysOfSeveralColumnsAndKeylessTablesStillIdentifyRows) {
+TEST(TableSnapshotTest, KeysOfSeveralColumnsIdentifyRowsTogether) {
   // Two key columns: the key stream names both; rows differing in either are two objects.
   SnapshotQuery keyed = BuildSnapshotQuery("t", {"a", "b", "v"}, {"a", "b"}, {}, {}, {});
   std::vector<TabEntry> rows = {TabEntry({"1", "x", "old"}), TabEntry({"1", "y", "old"})};
   std::vector<TabEntry> changed = {TabEntry({"1", "x", "new"}), TabEntry({"1", "y", "old"})};
   std::vector<Change> expected = {{2, "a=1|b=x|", "v=new|"}};
   EXPECT_EQ(Changes(keyed, rows, changed), expected);
-
-  // No key column: the whole row is the key, so a change is a deletion and a creation.
-  SnapshotQuery keyless = BuildSnapshotQuery("t", {"v"}, {}, {}, {}, {});
-  std::vector<Change> replaced = {{1, "v=new|", ""}, {3, "v=old|", ""}};
-  EXPECT_EQ(Changes(keyless, {TabEntry({"old"})}, {TabEntry({"new"})}), replaced);
 }
 
 }  // namespace

@@ -95,8 +95,6 @@ TEST_F(TableSettingsTest, AMissingRequiredValueNamesWhatIsMissing) {
   const Case cases[] = {
       {"E1", {{"PollingTabName", "T"}, {"RefreshTime", "5"}},
        "DSN cannot be obtained for listening to table E1 (agent TestLst)"},
-      {"E2", {{"Database", "d"}, {"RefreshTime", "5"}},
-       "PollingTableName cannot be obtained for listening to table E2 (agent TestLst)"},
       {"E3", {{"Database", "d"}, {"PollingTabName", "T"}},
        "PollingTime cannot be obtained for listening to table E3 (agent TestLst)"},
   };
@@ -107,12 +105,7 @@ TEST_F(TableSettingsTest, AMissingRequiredValueNamesWhatIsMissing) {
     EXPECT_NE(Trace().find(c.message), std::string::npos) << c.message;
   }
 
-  // An update table without its name, a condition without its side-2 table.
-  WriteTable("U");
-  WriteValues(TableKey(kAgent, "U") + "\\OnUpdate\\OnUpdateTables\\X", {{"Other", "v"}});
-  TableSettings settings;
-  EXPECT_FALSE(Read("U", settings));
-  EXPECT_NE(Trace().find("onUpdTable cannot be obtained for listening (agent TestLst)"), std::string::npos);
+  // A condition without its side-2 table.
   WriteTable("C");
   WriteValues(TableKey(kAgent, "C") + "\\OnUpdate\\OnUpdateConditions\\Q\\OnUpdateConditionTable1",
               {{"ConditionTableName1", "A"}});
