@@ -36,6 +36,15 @@ int Interval(int seconds, const std::string& table) {
   return kShortestInterval;
 }
 
+// SQLite's ODBC driver loads unixODBC's installer library for every connection and unloads
+// it at disconnection, leaving the library's configuration cache behind each time; a
+// poller that reconnects after every outage would grow without end. Kept loaded for the
+// life of the process, the library keeps one cache (the database connection does the same).
+void KeepOdbcInstallerLoaded() {
+  static const HMODULE installer = LoadLibraryA("libodbcinst.so.2");
+  (void)installer;
+}
+
 bool ReadsIdentifiers(const std::string& pollingType) { return strcasecmp(pollingType.c_str(), "Instances") == 0; }
 
 }  // namespace
@@ -96,6 +105,7 @@ int DbPollThrd::ReadSnapshot(std::vector<std::string>& columns, std::vector<TabE
     return 0;
   }
   std::string diagnostics;
+  if (!reader_->IsConnected()) KeepOdbcInstallerLoaded();
   if (!reader_->IsConnected() && !reader_->Connect(dataSource_, diagnostics)) {
     SetSnapshotError("cannot connect to the data source: " + diagnostics);
     return 0;
