@@ -200,7 +200,7 @@ void DbPollThrd::Run() {
     failing = false;
 
     TableSnapshot current = TableSnapshot::Build(*query_, rows);
-    rows.clear();
+    std::vector<TabEntry>().swap(rows);  // only the compact snapshots stay between polls
     if (haveBaseline) {
       auralink::poll::CompareSnapshots(previous, current, [&](TableChange change, std::string_view key,
                                                               std::string_view stream) {
