@@ -23,8 +23,6 @@ class TablePollThrd : public DbPollThrd {
 
   void OnTableEvent(short operation, std::string opPKStream, std::string opStream) override;
 
-  const std::string& GetAgentName() const { return agentName; }
-
  private:
   const std::string agentName;
 };

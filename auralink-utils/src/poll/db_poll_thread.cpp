@@ -95,8 +95,6 @@ DbPollThrd::~DbPollThrd() { Stop(); }
 
 void DbPollThrd::OnTableEvent(short, std::string, std::string) {}
 
-const std::string& DbPollThrd::GetQuery() const { return query_->sql; }
-
 int DbPollThrd::ReadSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
   columns.clear();
   rows.clear();

@@ -82,8 +82,6 @@ class DbPollThrd {
   const std::string& GetPollingType() const { return pollingType_; }
   // Seconds between snapshots, at least 1.
   int GetPollInterval() const { return pollInterval_; }
-  // The snapshot query, as sent to the data source.
-  const std::string& GetQuery() const;
 
   DbPollThrd(const DbPollThrd&) = delete;
   DbPollThrd& operator=(const DbPollThrd&) = delete;
