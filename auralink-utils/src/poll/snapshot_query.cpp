@@ -70,7 +70,6 @@ SnapshotQuery BuildSnapshotQuery(const std::string& polledTable, const std::vect
   query.keyCount = query.columns.size();
   for (const std::string& column : selectColumns) add(column, false);
   for (const std::string& field : updateFields) add(field, false);
-  query.slotCount = joins.size() + 1;
 
   // Conditions, two terms each: to the join of the last-joined table they name, or, when
   // they name none, to the filter of the polled table.
