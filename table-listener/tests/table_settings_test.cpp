@@ -70,48 +70,24 @@ TEST_F(TableSettingsTest, OnlyOneUpdateTableWithoutConditionsTakesTheShortForm) 
   EXPECT_EQ(one.updateFields, Strings{"T.NAME"});
   EXPECT_TRUE(two.NeedsConditions());
   EXPECT_EQ(none.pollingType, "Instances");
-  EXPECT_NE(Trace().find("PollingType cannot be obtained for listening to table None (agent TestLst). It will be set "
-                         "to Instances"),
-            std::string::npos);
+}
 
-  // Any condition calls for the long form; a side 2 without a table gives a bare value.
-  std::string condition = TableKey(kAgent, "One") + "\\OnUpdate\\OnUpdateConditions\\C";
+TEST_F(TableSettingsTest, AConditionNeedsBothTableNamesButSideTwoMayBeEmpty) {
+  // Side 2 without a table name gives a bare value; without the value itself, no settings.
+  WriteTable("C");
+  std::string condition = TableKey(kAgent, "C") + "\\OnUpdate\\OnUpdateConditions\\Q";
   WriteValues(condition + "\\OnUpdateConditionTable1", {{"ConditionTableName1", "A"}});
   WriteValues(condition + "\\OnUpdateConditionTable1\\OnUpdateConditionField1", {{"n", "F"}});
+  TableSettings incomplete;
+  EXPECT_FALSE(Read("C", incomplete));
+  EXPECT_NE(Trace().find("onUpdConditionTable2 cannot be obtained for listening (agent TestLst)"), std::string::npos);
+
   WriteValues(condition + "\\OnUpdateConditionTable2", {{"ConditionTableName2", ""}});
   WriteValues(condition + "\\OnUpdateConditionTable2\\OnUpdateConditionField2", {{"n", "5"}});
   TableSettings conditioned;
-  ASSERT_TRUE(Read("One", conditioned));
+  ASSERT_TRUE(Read("C", conditioned));
   EXPECT_EQ(conditioned.updateConditions, (Strings{"A.F", "5"}));
   EXPECT_TRUE(conditioned.NeedsConditions());
-}
-
-TEST_F(TableSettingsTest, AMissingRequiredValueNamesWhatIsMissing) {
-  struct Case {
-    const char* table;
-    std::vector<std::pair<std::string, std::string>> values;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"E1", {{"PollingTabName", "T"}, {"RefreshTime", "5"}},
-       "DSN cannot be obtained for listening to table E1 (agent TestLst)"},
-      {"E3", {{"Database", "d"}, {"PollingTabName", "T"}},
-       "PollingTime cannot be obtained for listening to table E3 (agent TestLst)"},
-  };
-  for (const Case& c : cases) {
-    WriteValues(TableKey(kAgent, c.table), c.values);
-    TableSettings settings;
-    EXPECT_FALSE(Read(c.table, settings)) << c.message;
-    EXPECT_NE(Trace().find(c.message), std::string::npos) << c.message;
-  }
-
-  // A condition without its side-2 table.
-  WriteTable("C");
-  WriteValues(TableKey(kAgent, "C") + "\\OnUpdate\\OnUpdateConditions\\Q\\OnUpdateConditionTable1",
-              {{"ConditionTableName1", "A"}});
-  TableSettings conditioned;
-  EXPECT_FALSE(Read("C", conditioned));
-  EXPECT_NE(Trace().find("onUpdConditionTable2 cannot be obtained for listening (agent TestLst)"), std::string::npos);
 }
 
 }  // namespace
