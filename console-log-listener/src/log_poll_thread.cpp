@@ -270,8 +270,9 @@ int LogPollThrd::execProcess(const std::string& commandLine, int wait, HANDLE& p
 
 bool LogPollThrd::CloseLog() {
   const bool wasOpen = dumpFile.is_open();
+  dumpFile.clear();  // the end of the file set failbit; only the closing counts here
   if (wasOpen) dumpFile.close();
-  const bool closed = !wasOpen || !dumpFile.fail();
+  const bool closed = !dumpFile.fail();
   dumpFile.clear();
   if (!closed) {
     Trace()->LogMsg(0, kComponent, "Log File cannot not be closed: (exception: %s)", "the file could not be closed");
