@@ -1,6 +1,7 @@
 #include "listener_sandbox.h"
 
 #include <auralink/trace_utils.h>
+#include <objbase.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -94,6 +95,16 @@ int RecordingLog::StreamsWith(const std::string& text) {
   int count = 0;
   for (const std::string& stream : Streams()) count += stream.find(text) != std::string::npos;
   return count;
+}
+
+HRESULT CallModule(const char* entryPoint) {
+  typedef HRESULT(STDAPICALLTYPE * EntryPoint)();
+  static HMODULE module = [] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    return LoadLibraryA(MARROWBY_MODULE);
+  }();
+  auto function = module ? reinterpret_cast<EntryPoint>(GetProcAddress(module, entryPoint)) : nullptr;
+  return function ? function() : E_UNEXPECTED;
 }
 
 }  // namespace marrowby::testing

@@ -3,6 +3,8 @@
 // PATH; and a polling thread that records what it indicates and runs on a clock the test
 // can move.
 #pragma once
+#include <atlbase.h>
+#include <objbase.h>
 #include <test_sandbox.h>
 
 #include <atomic>
@@ -68,6 +70,18 @@ class RecordingLog : public LogPollThrd {
   std::mutex mutex_;
   std::vector<std::string> streams_;
 };
+
+// Calls one of the module's entry points (DllRegisterServer ...), loading the module the
+// first time, with COM initialised for the process.
+HRESULT CallModule(const char* entryPoint);
+
+// A new object of the class registered under `progId`.
+template <typename Interface>
+HRESULT CreateByProgId(const wchar_t* progId, CComPtr<Interface>& object) {
+  CLSID clsid;
+  HRESULT hr = CLSIDFromProgID(progId, &clsid);
+  return SUCCEEDED(hr) ? object.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER) : hr;
+}
 
 // Waits up to `seconds` for `condition`; true when it came.
 template <typename Condition>
