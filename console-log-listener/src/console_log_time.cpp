@@ -40,14 +40,47 @@ std::time_t EndOfLocalDay(std::time_t t) {
 }
 
 std::time_t SecondsFromEpochGmt(std::time_t now, std::string_view timeText) {
-  std::tm calendar = LocalCalendar(now);
-  calendar.tm_hour = LeadingNumber(Mid(timeText, 0, 2));
-  calendar.tm_min = LeadingNumber(Mid(timeText, 3, 2));
-  calendar.tm_sec = LeadingNumber(Mid(timeText, 6, 2));
+  const int hours = LeadingNumber(Mid(timeText, 0, 2));
+  const int minutes = LeadingNumber(Mid(timeText, 3, 2));
+  const int seconds = LeadingNumber(Mid(timeText, 6, 2));
+  // The C library's local-time calls look at the zone file each time, which would make
+  // them most of the cost of a record. Each thread keeps the day of the `now` it last saw;
+  // on a day without a clock change, a time of that day is its midnight plus its seconds.
+  struct Day {
+    std::time_t now = -1;
+    std::string zone;
+    std::tm date{};
+    std::time_t midnight = 0;
+    std::time_t standardOffset = 0;
+    bool uniform = false;  // no clock change during the day
+  };
+  thread_local Day day;
+  const char* zone = std::getenv("TZ");
+  if (now != day.now || day.zone != (zone ? zone : "")) {
+    day.now = now;
+    day.zone = zone ? zone : "";
+    day.date = LocalCalendar(now);
+    std::tm midnight = day.date;
+    midnight.tm_hour = midnight.tm_min = midnight.tm_sec = 0;
+    midnight.tm_isdst = -1;
+    day.midnight = std::mktime(&midnight);
+    day.uniform = EndOfLocalDay(now) - day.midnight == 86399;
+    // Read the UTC calendar of a moment back as local standard time: the difference is
+    // the zone's standard offset.
+    std::tm utc{};
+    gmtime_r(&day.midnight, &utc);
+    utc.tm_isdst = 0;
+    day.standardOffset = day.midnight - std::mktime(&utc);
+  }
+  const bool inDay = hours >= 0 && hours < 24 && minutes >= 0 && minutes < 60 && seconds >= 0 && seconds < 60;
+  if (day.uniform && inDay) return day.midnight + hours * 3600 + minutes * 60 + seconds - day.standardOffset;
+
+  std::tm calendar = day.date;
+  calendar.tm_hour = hours;
+  calendar.tm_min = minutes;
+  calendar.tm_sec = seconds;
   calendar.tm_isdst = -1;
   std::time_t local = std::mktime(&calendar);
-  // Read the UTC calendar of that moment back as local standard time: the difference is
-  // the zone's standard offset.
   std::tm utc{};
   gmtime_r(&local, &utc);
   utc.tm_isdst = 0;
