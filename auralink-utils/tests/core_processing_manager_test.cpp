@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <test_sandbox.h>
+#include <windows.h>
 
 #include <string>
 #include <thread>
@@ -147,6 +148,51 @@ TEST_F(ProcessingManagerTest, ClassesThatCannotBeReachedGiveZeroAndATraceLine) {
   EXPECT_EQ(CProcessingManager::GetInstance()->ProcessingObject("AgentUnregistered", 1, "x", "", nullptr, nullptr,
                                                                 nullptr, nullptr),
             0);
+}
+
+// How many test processing objects exist, and how many Terminate calls they had.
+struct Counts {
+  int live = -1;
+  int terminations = -1;
+};
+
+Counts TestProcessingCounts() {
+  Counts counts;
+  HMODULE module = LoadLibraryA(AURALINK_TEST_PROCESSING_MODULE);  // loaded already by the COM runtime
+  auto function = module ? reinterpret_cast<TestProcessingCountsFunction>(
+                               GetProcAddress(module, TEST_PROCESSING_COUNTS_FUNCTION))
+                         : nullptr;
+  if (function) function(&counts.live, &counts.terminations);
+  return counts;
+}
+
+TEST_F(ProcessingManagerTest, ShutdownTerminatesAndReleasesEveryObjectAndALaterCallStartsAfresh) {
+  Configure("AgentEndA", CLSID_TestProcessing);
+  Configure("AgentEndB", CLSID_TestProcessing);
+  ASSERT_EQ(Process("AgentEndA", 1, "a", "").result, 1);
+  ASSERT_EQ(Process("AgentEndB", 1, "b", "").result, 1);
+  Counts before = TestProcessingCounts();
+  ASSERT_GE(before.live, 2);
+
+  EXPECT_EQ(CProcessingManager::GetInstance()->Shutdown(), 1);
+  Counts after = TestProcessingCounts();
+  EXPECT_EQ(after.live, 0);
+  EXPECT_EQ(after.terminations - before.terminations, before.live);
+  EXPECT_NE(Trace().find("Processing class of the agent AgentEndA terminated"), std::string::npos) << Trace();
+
+  // The next call makes a new object, initialised once; a second shutdown ends it too.
+  EXPECT_EQ(Process("AgentEndA", 2, "c", "").Object(0), "AgentEndA|c||initialized 1|objects 1");
+  EXPECT_EQ(CProcessingManager::GetInstance()->Shutdown(), 1);
+  EXPECT_EQ(TestProcessingCounts().live, 0);
+
+  // A Terminate that fails is reported, and the object is released all the same.
+  Configure("AgentFailTerminate", CLSID_TestProcessing);
+  ASSERT_EQ(Process("AgentFailTerminate", 1, "d", "").result, 1);
+  EXPECT_EQ(CProcessingManager::GetInstance()->Shutdown(), 0);
+  EXPECT_EQ(TestProcessingCounts().live, 0);
+  EXPECT_NE(Trace().find("Terminate of the processing class of the agent AgentFailTerminate failed (hr = 0x80004005)"),
+            std::string::npos);
+  EXPECT_EQ(CProcessingManager::GetInstance()->Shutdown(), 1);  // nothing left to end
 }
 
 TEST_F(ProcessingManagerTest, AThreadWithoutComGetsZeroWithTheReason) {

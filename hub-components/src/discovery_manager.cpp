@@ -1,10 +1,12 @@
 // Enumeration and retrieval through each agent's discovery class.
 //
-// One discovery object per agent, created and initialised on the first call and kept for
-// the life of the process: a discovery run makes one GetInstance per object and must not
-// reconnect to its source each time. The discovery classes are apartment-threaded and take
-// no locks, while the runtime does no marshalling between threads; the manager therefore
-// serialises all calls into one agent's object, whichever thread they come from.
+// One discovery object per agent, created and initialised on the first call and kept until
+// Shutdown: a discovery run makes one GetInstance per object and must not reconnect to its
+// source each time. The discovery classes are apartment-threaded and take no locks, while
+// the runtime does no marshalling between threads; the manager therefore serialises all
+// calls into one agent's object, whichever thread they come from. Shutdown terminates and
+// releases each object under that same lock, so it waits for a call under way; the next
+// call creates a new object.
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>
@@ -15,6 +17,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 
 namespace {
@@ -108,6 +112,13 @@ struct CDiscoveryManager::State {
   std::mutex mutex;
   std::map<std::string, AgentDiscovery> agents;  // nodes stay put; never erased
 
+  std::vector<std::pair<std::string, AgentDiscovery*>> All() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::pair<std::string, AgentDiscovery*>> all;
+    for (auto& [agent, discovery] : agents) all.emplace_back(agent, &discovery);
+    return all;
+  }
+
   AgentDiscovery& Of(const std::string& agent) {
     std::lock_guard<std::mutex> lock(mutex);
     return agents[agent];
@@ -175,4 +186,23 @@ int CDiscoveryManager::GetInstance(const char* agentName, BSTR instanceID, LONG 
     return 0;
   }
   return 1;
+}
+
+int CDiscoveryManager::Shutdown() {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  int result = 1;
+  for (auto& [agent, discovery] : state_->All()) {
+    std::lock_guard<std::recursive_mutex> serialised(discovery->calls);
+    if (!discovery->object) continue;
+    HRESULT hr = discovery->object->Terminate();
+    discovery->object.Release();
+    if (FAILED(hr)) {
+      trace->LogMsg(0, kComponent, "Agent %s: Terminate of the discovery class failed (hr = 0x%08X)", agent.c_str(),
+                    static_cast<unsigned>(hr));
+      result = 0;
+    } else {
+      trace->LogMsg(1, kComponent, "Agent %s: discovery class terminated", agent.c_str());
+    }
+  }
+  return result;
 }

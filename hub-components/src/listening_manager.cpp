@@ -1,10 +1,25 @@
-// Subscriptions and indications.
+// Subscriptions, indications and each agent's listening class.
 //
-// Locking: `mutex` guards the subscription table and each subscription's flags. It is never
-// held while a sink or a listening class runs, so a sink may subscribe or unsubscribe from
-// inside Indicate and a listening class may indicate from its threads while it is being
-// started or stopped. Each agent's listening class is created and stopped under that
-// agent's own `lifecycle` mutex, which Indicate never takes.
+// Locking: `mutex` guards the subscription table, each subscription's flags and each
+// agent's listener record. It is never held while a sink or a listening class runs, so a
+// sink may subscribe or unsubscribe from inside Indicate and a listening class may indicate
+// from its threads, or from inside Start, while it is being started or stopped.
+//
+// Listening: an agent's listening class runs while the agent has subscriptions. Subscribe
+// records the subscription before it starts the class, so what the class indicates while
+// it starts reaches the subscriber; a start that fails withdraws the subscription again.
+// One thread at a time, the one that marked the agent `busy`, creates, starts, stops and
+// releases the agent's listening object, and before it gives that role up it brings the
+// object in line with the subscriptions that came and went meanwhile (Settle). So an agent
+// never has two listening objects: a Subscribe that finds the agent busy waits until the
+// start or shutdown under way is over. Inside a delivery it must not wait, because the
+// busy thread may be stopping the very class whose thread is delivering (Stop waits for
+// the class's threads); there the subscription is only recorded, and the busy thread
+// starts a new listening object for it once the old one is gone.
+//
+// The last Unsubscribe stops (Stop, Terminate, Release) the agent's listening object. From
+// inside a delivery, that is on one of the class's own threads, stopping it there would
+// wait for that thread itself: a helper thread does it.
 //
 // Delivery: Indicate works on a snapshot of the agent's subscriptions and checks, before
 // each call, that the subscription is still active. Unsubscribe from a thread that is not
@@ -19,6 +34,7 @@
 #include <auralink/hub_components.h>
 #include <auralink/payload_arrays.h>
 #include <auralink/trace_utils.h>
+#include <objbase.h>
 
 #include <condition_variable>
 #include <map>
@@ -72,11 +88,14 @@ struct Subscription {
 };
 using SubscriptionPtr = std::shared_ptr<Subscription>;
 
-// The agent's listening class runs while the agent has subscriptions.
+// The agent's listening class and the subscriptions that keep it running. All guarded by
+// State::mutex.
 struct AgentListener {
-  std::mutex lifecycle;
-  int subscriptions = 0;  // guarded by lifecycle
-  CComPtr<IListening> object;  // guarded by lifecycle
+  int subscriptions = 0;
+  // A thread is starting or stopping the agent's listening class; only that thread
+  // changes `object`.
+  bool busy = false;
+  CComPtr<IListening> object;
 };
 
 // Stop, Terminate and release an agent's listening class.
@@ -126,15 +145,78 @@ CComPtr<IListening> StartListening(const std::string& agent) {
 }  // namespace
 
 struct CListeningManager::State {
+  using Table = std::map<LONG, SubscriptionPtr>;
+
   std::mutex mutex;
   std::condition_variable callReturned;
+  std::condition_variable settled;  // an agent stopped being busy
   LONG lastCid = 0;
-  std::map<LONG, SubscriptionPtr> byCid;
+  Table byCid;
   std::map<std::string, AgentListener> listeners;  // nodes stay put; never erased
 
-  AgentListener& ListenerOf(const std::string& agent) {
-    std::lock_guard<std::mutex> lock(mutex);
-    return listeners[agent];
+  // Under `lock`: ends the subscription at `found`. Outside a delivery it waits until no
+  // call into the sink is under way. `releasable` receives the sink to give back once the
+  // lock is released, or null when a call still under way gives it back.
+  SubscriptionPtr Withdraw(std::unique_lock<std::mutex>& lock, Table::iterator found, IHubSink*& releasable) {
+    SubscriptionPtr subscription = std::move(found->second);
+    byCid.erase(found);
+    subscription->active = false;
+    --listeners[subscription->agent].subscriptions;
+    subscription->releasedByUnsubscribe = deliveryDepth == 0;
+    if (subscription->releasedByUnsubscribe) {
+      callReturned.wait(lock, [&] { return subscription->callsUnderWay == 0; });
+    }
+    releasable = subscription->TakeReleasable(subscription->releasedByUnsubscribe);
+    return subscription;
+  }
+
+  // Called under `lock` by the thread that made the agent busy: starts or stops the agent's
+  // listening class until it runs exactly while the agent has subscriptions, then gives the
+  // busy role up. Each start is tried once; false when it failed, which leaves the agent
+  // without a listening object.
+  bool Settle(std::unique_lock<std::mutex>& lock, AgentListener& listener, const std::string& agent) {
+    bool started = true;
+    for (;;) {
+      if (listener.subscriptions > 0 && !listener.object && started) {
+        lock.unlock();
+        CComPtr<IListening> object = StartListening(agent);
+        lock.lock();
+        started = object != nullptr;
+        listener.object = std::move(object);
+      } else if (listener.subscriptions == 0 && listener.object) {
+        IListening* retired = listener.object.Detach();
+        lock.unlock();
+        ShutDown(retired, agent);
+        lock.lock();
+      } else {
+        break;
+      }
+    }
+    listener.busy = false;
+    settled.notify_all();
+    return started;
+  }
+
+  // Settle on a thread of its own, for a caller that must not wait for the listening
+  // class. False, after a trace line, when no thread can be started; the agent is then
+  // left as it is.
+  bool SettleElsewhere(AgentListener& listener, const std::string& agent) {
+    try {
+      std::thread([this, &listener, agent] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // a start may create a new object
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          Settle(lock, listener, agent);
+        }
+        CoUninitialize();
+      }).detach();
+      return true;
+    } catch (const std::system_error& error) {
+      CTraceUtils::GetInstance()->LogMsg(0, kComponent,
+                                         "Agent %s: unable to stop listening (%s); the listening class keeps running",
+                                         agent.c_str(), error.what());
+      return false;
+    }
   }
 };
 
@@ -155,73 +237,70 @@ int CListeningManager::Subscribe(const char* agentName, IHubSink* sink, LONG* ci
     return 0;
   }
   std::string agent = agentName;
-  AgentListener& listener = state_->ListenerOf(agent);
-  std::lock_guard<std::mutex> lifecycle(listener.lifecycle);
+  State& state = *state_;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  AgentListener& listener = state.listeners[agent];
+  const LONG id = ++state.lastCid;
+  state.byCid.emplace(id, std::make_shared<Subscription>(id, agent, sink));
+  ++listener.subscriptions;
+  if (listener.busy && deliveryDepth > 0) {
+    // The busy thread starts a listening object for this subscription when it is done.
+    int count = listener.subscriptions;
+    lock.unlock();
+    *cid = id;
+    trace->LogMsg(2, kComponent,
+                  "Agent %s: subscription %d added while listening is being started or stopped (%d for the agent)",
+                  agent.c_str(), static_cast<int>(id), count);
+    return 1;
+  }
+  state.settled.wait(lock, [&] { return !listener.busy; });
   if (!listener.object) {
-    listener.object = StartListening(agent);
-    if (!listener.object) {
+    listener.busy = true;
+    if (!state.Settle(lock, listener, agent)) {
+      auto found = state.byCid.find(id);
+      IHubSink* releasable = nullptr;
+      if (found != state.byCid.end()) state.Withdraw(lock, found, releasable);
+      lock.unlock();
+      if (releasable) releasable->Release();
       trace->LogMsg(0, kComponent, "Agent %s: subscription refused, the agent cannot listen", agent.c_str());
       return 0;
     }
   }
-  LONG id = 0;
-  {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    id = ++state_->lastCid;
-    state_->byCid.emplace(id, std::make_shared<Subscription>(id, agent, sink));
-  }
-  ++listener.subscriptions;
+  int count = listener.subscriptions;
+  lock.unlock();
   *cid = id;
   trace->LogMsg(2, kComponent, "Agent %s: subscription %d added (%d for the agent)", agent.c_str(),
-                static_cast<int>(id), listener.subscriptions);
+                static_cast<int>(id), count);
   return 1;
 }
 
 int CListeningManager::Unsubscribe(LONG cid) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
-  SubscriptionPtr subscription;
+  State& state = *state_;
+  std::unique_lock<std::mutex> lock(state.mutex);
+  auto found = state.byCid.find(cid);
+  if (found == state.byCid.end()) {
+    lock.unlock();
+    trace->LogMsg(0, kComponent, "Unsubscribe: no subscription %d", static_cast<int>(cid));
+    return 0;
+  }
   IHubSink* releasable = nullptr;
-  {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    auto found = state_->byCid.find(cid);
-    if (found == state_->byCid.end()) {
-      lock.unlock();
-      trace->LogMsg(0, kComponent, "Unsubscribe: no subscription %d", static_cast<int>(cid));
-      return 0;
-    }
-    subscription = std::move(found->second);
-    state_->byCid.erase(found);
-    subscription->active = false;
-    subscription->releasedByUnsubscribe = deliveryDepth == 0;
-    if (subscription->releasedByUnsubscribe) {
-      state_->callReturned.wait(lock, [&] { return subscription->callsUnderWay == 0; });
-    }
-    releasable = subscription->TakeReleasable(subscription->releasedByUnsubscribe);
-  }
+  const std::string agent = state.Withdraw(lock, found, releasable)->agent;
+  AgentListener& listener = state.listeners[agent];
+  const bool stop = listener.subscriptions == 0 && listener.object && !listener.busy;
+  if (stop) listener.busy = true;
+  lock.unlock();
   if (releasable) releasable->Release();
-  const std::string& agent = subscription->agent;
   trace->LogMsg(2, kComponent, "Agent %s: subscription %d removed", agent.c_str(), static_cast<int>(cid));
+  if (!stop) return 1;
 
-  AgentListener& listener = state_->ListenerOf(agent);
-  IListening* retired = nullptr;
-  {
-    std::lock_guard<std::mutex> lifecycle(listener.lifecycle);
-    if (--listener.subscriptions == 0) retired = listener.object.Detach();
-  }
-  if (!retired) return 1;
   if (deliveryDepth == 0) {
-    ShutDown(retired, agent);
-    return 1;
-  }
-  // A sink unsubscribed from inside a delivery, that is on one of the listening class's
-  // own threads: stopping the class here would wait for this very thread. Another thread
-  // does it. (A subscription arriving meanwhile starts a new listening object beside the
-  // one being stopped, as it would after any last unsubscription.)
-  try {
-    std::thread([retired, agent] { ShutDown(retired, agent); }).detach();
-  } catch (const std::system_error& error) {
-    trace->LogMsg(0, kComponent, "Agent %s: unable to stop listening (%s); the listening class keeps running",
-                  agent.c_str(), error.what());
+    lock.lock();
+    state.Settle(lock, listener, agent);
+  } else if (!state.SettleElsewhere(listener, agent)) {
+    lock.lock();
+    listener.busy = false;
+    state.settled.notify_all();
   }
   return 1;
 }

@@ -5,6 +5,7 @@
 #include <auralink/payload_arrays.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -152,6 +153,62 @@ TEST(DiscoveryManager, CallsFromSeveralThreadsAreSerialisedPerAgent) {
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(sandbox.JournalCount("Discovery.Initialize Shared"), 1);
   EXPECT_EQ(sandbox.JournalCount("overlap"), 0);
+}
+
+TEST(DiscoveryManager, ShutdownTerminatesEveryObjectAndALaterCallStartsAfresh) {
+  HubSandbox sandbox;
+  sandbox.WriteFakeAgent("EndA");
+  sandbox.WriteFakeAgent("EndB");
+  Fetch("EndA", L"1");
+  Fetch("EndB", L"2");
+  EXPECT_EQ(Manager()->Shutdown(), 1);
+  for (std::string agent : {"EndA", "EndB"}) {
+    EXPECT_NE(sandbox.Journal().find("Discovery.Terminate " + agent + "\nDiscovery.destroyed " + agent + "\n"),
+              std::string::npos)
+        << sandbox.Journal();
+    EXPECT_NE(sandbox.Trace().find("Agent " + agent + ": discovery class terminated"), std::string::npos);
+  }
+
+  EXPECT_EQ(Fetch("EndA", L"3"), "agent=EndA|id=3|local=1|params=params=<none>|");
+  EXPECT_EQ(sandbox.JournalCount("Discovery.Initialize EndA"), 2);
+  EXPECT_EQ(Manager()->Shutdown(), 1);
+  EXPECT_EQ(sandbox.JournalCount("Discovery.destroyed EndA"), 2);
+  EXPECT_EQ(sandbox.JournalCount("Discovery.Terminate EndB"), 1);  // ended once, not again
+
+  // A Terminate that fails is reported, and the object goes all the same.
+  sandbox.WriteFakeAgent("EndFailTerminate");
+  Fetch("EndFailTerminate", L"4");
+  EXPECT_EQ(Manager()->Shutdown(), 0);
+  EXPECT_EQ(sandbox.JournalCount("Discovery.destroyed EndFailTerminate"), 1);
+  EXPECT_NE(sandbox.Trace().find("Agent EndFailTerminate: Terminate of the discovery class failed (hr = 0x80004005)"),
+            std::string::npos);
+}
+
+TEST(DiscoveryManager, ShutdownWaitsForCallsUnderWay) {
+  HubSandbox sandbox;
+  sandbox.WriteFakeAgent("Busy");
+  std::atomic<bool> running{true};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      while (running) {
+        if (Fetch("Busy", L"x") != "agent=Busy|id=x|local=1|params=params=<none>|") ++wrong;
+      }
+      CoUninitialize();
+    });
+  }
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(Manager()->Shutdown(), 1);
+    Sleep(1);
+  }
+  running = false;
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(Manager()->Shutdown(), 1);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(sandbox.JournalCount("overlap"), 0);
+  EXPECT_EQ(sandbox.JournalCount("Discovery.Initialize Busy"), sandbox.JournalCount("Discovery.destroyed Busy"));
 }
 
 }  // namespace

@@ -45,6 +45,35 @@ TEST(ListeningManager, FirstSubscriptionStartsTheAgentAndTheLastStopsIt) {
   EXPECT_EQ(Manager()->Unsubscribe(again), 1);
 }
 
+TEST(ListeningManager, WhatTheClassIndicatesWhileItStartsReachesTheSubscriber) {
+  HubSandbox sandbox;
+  sandbox.WriteFakeAgent("EagerStart");
+  RecordingSink sink;
+  LONG id = 0;
+  ASSERT_EQ(Manager()->Subscribe("EagerStart", &sink, &id), 1);
+  std::vector<IndicatedItem> items = sink.Items();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].operation, 7);
+  EXPECT_EQ(items[0].object, "starting");
+  EXPECT_EQ(Manager()->Unsubscribe(id), 1);
+
+  // A start that fails withdraws the subscription made for it: the sink is given back and
+  // hears nothing more, and the next subscription tries to start the class again.
+  const char* failing = "EagerFailStart";
+  sandbox.WriteFakeAgent(failing);
+  RecordingSink refused;
+  LONG refusedId = -1;
+  EXPECT_EQ(Manager()->Subscribe(failing, &refused, &refusedId), 0);
+  EXPECT_EQ(refusedId, -1);
+  EXPECT_EQ(refused.references, 0u);
+  int calls = refused.calls;
+  EXPECT_EQ(Manager()->Indicate(failing, 7, "", "later"), 1);
+  EXPECT_EQ(refused.calls, calls);
+  EXPECT_EQ(Manager()->Subscribe(failing, &refused, &refusedId), 0);
+  EXPECT_EQ(sandbox.JournalCount("Listening.Start EagerFailStart"), 2);
+  EXPECT_EQ(sandbox.JournalCount("Listening.destroyed EagerFailStart"), 2);
+}
+
 TEST(ListeningManager, IndicateReachesEverySinkOfTheAgentAsOneItemArrays) {
   HubSandbox sandbox;
   sandbox.WriteFakeAgent("Deliver");

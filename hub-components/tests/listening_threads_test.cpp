@@ -118,6 +118,68 @@ TEST(ListeningThreads, LastSinkLeavingFromTheListeningThreadStopsTheAgent) {
   EXPECT_EQ(sink.calls, calls);
 }
 
+TEST(ListeningThreads, ASubscriptionDuringAShutdownWaitsUntilTheOldObjectIsGone) {
+  HubSandbox sandbox;
+  const char* agent = "TickingSlowStop";
+  sandbox.WriteFakeAgent(agent);
+  RecordingSink leaving;
+  std::atomic<LONG> leavingId{0};
+  leaving.onItem = [&](RecordingSink& self) {
+    if (self.calls < 3) return;
+    if (LONG id = leavingId.exchange(0)) Manager()->Unsubscribe(id);
+  };
+  LONG id = 0;
+  ASSERT_EQ(Manager()->Subscribe(agent, &leaving, &id), 1);
+  leavingId = id;
+  // The last sink left on the ticking thread, so a helper thread stops the class, slowly.
+  ASSERT_TRUE(WaitFor([&] { return sandbox.JournalCount("Listening.Stop TickingSlowStop") == 1; }));
+
+  RecordingSink arriving;
+  LONG arrivingId = 0;
+  ASSERT_EQ(Manager()->Subscribe(agent, &arriving, &arrivingId), 1);
+  EXPECT_EQ(sandbox.JournalCount("Listening.destroyed TickingSlowStop"), 1) << sandbox.Journal();
+  EXPECT_EQ(sandbox.JournalCount("Listening.Start TickingSlowStop"), 2);
+  EXPECT_TRUE(WaitFor([&] { return arriving.calls > 0; }));
+  EXPECT_EQ(Manager()->Unsubscribe(arrivingId), 1);
+  EXPECT_EQ(sandbox.JournalCount("Listening.destroyed TickingSlowStop"), 2);
+  EXPECT_EQ(sandbox.JournalCount("two listening objects TickingSlowStop"), 0);
+}
+
+TEST(ListeningThreads, ASinkMayLeaveAndComeBackInsideOneDelivery) {
+  HubSandbox sandbox;
+  const char* agent = "TickingReturn";
+  sandbox.WriteFakeAgent(agent);
+  RecordingSink sink;
+  std::atomic<LONG> currentId{0};
+  std::atomic<int> comeBack{-1};
+  std::atomic<int> callsAtComeBack{0};
+  // Inside the delivery the agent is being shut down for want of subscribers, by a helper
+  // that waits for this very thread: the new subscription must not wait for it.
+  sink.onItem = [&](RecordingSink& self) {
+    if (self.calls != 3) return;
+    Manager()->Unsubscribe(currentId);
+    LONG id = 0;
+    int result = Manager()->Subscribe(agent, &self, &id);
+    currentId = id;
+    callsAtComeBack = self.calls.load();
+    comeBack = result;
+  };
+  LONG id = 0;
+  ASSERT_EQ(Manager()->Subscribe(agent, &sink, &id), 1);
+  currentId = id;
+  ASSERT_TRUE(WaitFor([&] { return comeBack != -1; }));
+  EXPECT_EQ(comeBack, 1);
+  // Whether the old object was kept or replaced, the agent goes on indicating to the sink.
+  EXPECT_TRUE(WaitFor([&] { return sink.calls > callsAtComeBack + 20; }));
+  EXPECT_EQ(Manager()->Unsubscribe(currentId), 1);
+  EXPECT_TRUE(WaitFor([&] {
+    return sandbox.JournalCount("Listening.Start TickingReturn") ==
+           sandbox.JournalCount("Listening.destroyed TickingReturn");
+  })) << sandbox.Journal();
+  EXPECT_EQ(sandbox.JournalCount("two listening objects TickingReturn"), 0);
+  EXPECT_TRUE(WaitFor([&] { return sink.references == 0u; }));
+}
+
 TEST(ListeningThreads, SubscribingAndUnsubscribingFromManyThreads) {
   HubSandbox sandbox;
   const char* agent = "TickingChurn";
@@ -140,6 +202,7 @@ TEST(ListeningThreads, SubscribingAndUnsubscribingFromManyThreads) {
   // Every listening object that was started was stopped and released again.
   EXPECT_EQ(sandbox.JournalCount("Listening.Start TickingChurn"), sandbox.JournalCount("Listening.destroyed TickingChurn"));
   EXPECT_EQ(sandbox.JournalCount("Listening.Start TickingChurn"), sandbox.JournalCount("Listening.Stop TickingChurn"));
+  EXPECT_EQ(sandbox.JournalCount("two listening objects TickingChurn"), 0);
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // CDiscovery through COM against the sandbox repository.
+#include <auralink/conf_repository.h>
+#include <auralink/config_keys.h>
+#include <auralink/guids.h>
+#include <auralink/hub_components.h>
 #include <auralink/payload_arrays.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "quillon_test_environment.h"
@@ -25,6 +30,7 @@ constexpr const char* kCraftClasses =
 struct Enumeration {
   HRESULT hr = E_UNEXPECTED;
   LONG count = -1;
+  bool variantVector = false;  // a one-dimensional VARIANT array from 0 came back
   std::vector<std::string> ids;
 };
 
@@ -32,6 +38,11 @@ Enumeration Enumerate(IDiscovery* discovery, const char* classPath) {
   Enumeration result;
   auralink::PayloadArray ids;
   result.hr = discovery->EnumInstances(CComBSTR(classPath), 0, nullptr, &result.count, ids.Receive());
+  VARTYPE type = VT_EMPTY;
+  LONG lower = -1;
+  SAFEARRAY* array = ids.Get();
+  result.variantVector = array && SafeArrayGetDim(array) == 1 && SUCCEEDED(SafeArrayGetVartype(array, &type)) &&
+                         type == VT_VARIANT && SUCCEEDED(SafeArrayGetLBound(array, 1, &lower)) && lower == 0;
   for (LONG i = 0; i < ids.Count(); ++i) {
     std::string id;
     EXPECT_EQ(auralink::GetStringElement(ids.Get(), i, &id), S_OK);
@@ -59,6 +70,7 @@ TEST(QuillonEnumeration, AllClassesGiveEveryListedObjectAfterTheUnlinkedAggregat
   ASSERT_TRUE(discovery);
   Enumeration all = Enumerate(discovery, "");
   ASSERT_EQ(all.hr, S_OK);
+  EXPECT_TRUE(all.variantVector);
   long long listed = Env().Count(
       "SELECT count(*) FROM tng_managedobject WHERE class_name IN ('IpNetwork','IpSubnet','Router','Printer')");
   ASSERT_GT(listed, 10);
@@ -98,9 +110,11 @@ TEST(QuillonEnumeration, UnsupportedEmptyAndHostileClasses) {
               std::string::npos);
   }
 
+  // A real array without elements, not a null one: the caller destroys what it gets.
   Enumeration empty = Enumerate(discovery, "CraftEmpty");
   EXPECT_EQ(empty.hr, S_OK);
   EXPECT_EQ(empty.count, 0);
+  EXPECT_TRUE(empty.variantVector);
   EXPECT_TRUE(empty.ids.empty());
 
   // Apostrophes in a class name stay inside the string literal.
@@ -133,6 +147,84 @@ TEST(QuillonEnumeration, FailsWithoutClassesOrConnection) {
   EXPECT_NE(Env().Trace().find("TNG:IDiscovery: TNG database closed"), std::string::npos);
   EXPECT_EQ(Enumerate(closed, "CraftZero").hr, E_FAIL);
   EXPECT_NE(Env().Trace().find("Unable to get object uuids"), std::string::npos);
+}
+
+// Where each text appears in `trace`, from `from` on, in order; npos once one is missing.
+std::vector<size_t> PositionsInOrder(const std::string& trace, size_t from, const std::vector<std::string>& texts) {
+  std::vector<size_t> positions;
+  for (const std::string& text : texts) {
+    from = from == std::string::npos ? from : trace.find(text, from);
+    positions.push_back(from);
+  }
+  return positions;
+}
+
+TEST(QuillonConnection, InitializeOpensTheRepositoryOrFailsSaying) {
+  size_t traced = Env().Trace().size();
+  CComPtr<IDiscovery> discovery = Env().CreateDiscovery();
+  ASSERT_TRUE(discovery);
+  EXPECT_EQ(discovery->Initialize(CComBSTR(L"Opening")), S_OK);
+  const std::vector<std::string> opened = {
+      "TNG:IDiscovery: Inside of CDiscovery::Initialize. AgentName set to Opening\n",
+      "TNG:IDiscovery: Opening TNG database\n", "TNG:IDiscovery: TNG Database successfully opened\n"};
+  for (size_t position : PositionsInOrder(Env().Trace(), traced, opened)) {
+    EXPECT_NE(position, std::string::npos) << Env().Trace().substr(traced);
+  }
+
+  // With the repository file gone the data source no longer serves its tables.
+  namespace fs = std::filesystem;
+  const fs::path repository = Env().RepositoryFile();
+  const fs::path aside = repository.string() + ".aside";
+  fs::rename(repository, aside);
+  traced = Env().Trace().size();
+  CComPtr<IDiscovery> failing = Env().CreateDiscovery();
+  HRESULT hr = failing ? failing->Initialize(CComBSTR(L"Unreachable")) : E_UNEXPECTED;
+  failing.Release();
+  fs::remove(repository);  // whatever the driver made in its place
+  fs::rename(aside, repository);
+  EXPECT_EQ(hr, E_FAIL);
+  std::string added = Env().Trace().substr(traced);
+  const std::vector<std::string> refused = {
+      "TNG:IDiscovery: Inside of CDiscovery::Initialize. AgentName set to Unreachable\n",
+      "TNG:IDiscovery: Opening TNG database\n", "TNG:IDiscovery: Unable to open the TNG Database\n"};
+  for (size_t position : PositionsInOrder(added, 0, refused)) {
+    EXPECT_NE(position, std::string::npos) << added;
+  }
+  EXPECT_EQ(added.find("successfully opened"), std::string::npos) << added;
+}
+
+// How many of the process's open files are the repository file.
+int OpenRepositoryFiles() {
+  const std::filesystem::path repository = std::filesystem::canonical(Env().RepositoryFile());
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) == repository) ++count;
+  }
+  return count;
+}
+
+TEST(QuillonConnection, ShuttingTheDiscoveryManagerDownClosesTheRepository) {
+  const char* agent = "Managed";
+  Env().WriteClassesFile(agent, kCraftClasses);
+  CConfRepositoryManager::GetInstance()->SetStr(
+      auralink::config::AgentKey(agent).c_str(), auralink::config::kDiscoveryId,
+      auralink::platform::GuidToString(CLSID_QuillonDiscovery, false).c_str());
+  CDiscoveryManager* manager = CDiscoveryManager::GetInstance();
+  const int closed = OpenRepositoryFiles();
+
+  for (int round = 0; round < 2; ++round) {  // a call after a shutdown connects again
+    LONG count = -1;
+    auralink::PayloadArray ids;
+    ASSERT_EQ(manager->EnumInstances(agent, CComBSTR(L"CraftZero"), 0, nullptr, &count, ids.Receive()), 1)
+        << Env().Trace();
+    EXPECT_EQ(count, 1);
+    EXPECT_GT(OpenRepositoryFiles(), closed);
+    size_t traced = Env().Trace().size();
+    EXPECT_EQ(manager->Shutdown(), 1);
+    EXPECT_EQ(OpenRepositoryFiles(), closed);
+    EXPECT_NE(Env().Trace().find("TNG:IDiscovery: TNG database closed", traced), std::string::npos);
+  }
 }
 
 TEST(QuillonInstance, TextHoldsTheObjectAndEachParent) {

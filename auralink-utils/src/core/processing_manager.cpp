@@ -11,6 +11,8 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 
 namespace {
@@ -21,7 +23,7 @@ constexpr const char* kComponent = "ProcessingManager";
 // are apartment-threaded and keep no locks, while sinks call from several threads.
 struct AgentProcessor {
   std::recursive_mutex callMutex;
-  IProcessing* object = nullptr;  // kept for the life of the process
+  CComPtr<IProcessing> object;  // kept until Shutdown
 };
 
 // Creates the agent's processing class through its "ProcessingID" and initialises it with
@@ -53,6 +55,13 @@ struct CProcessingManager::Agents {
     std::lock_guard<std::mutex> lock(mutex);
     return byName[agentName];  // map nodes stay put, so the reference outlives the lock
   }
+
+  std::vector<std::pair<std::string, AgentProcessor*>> All() {
+    std::lock_guard<std::mutex> lock(mutex);
+    std::vector<std::pair<std::string, AgentProcessor*>> all;
+    for (auto& [agentName, processor] : byName) all.emplace_back(agentName, &processor);
+    return all;
+  }
 };
 
 CProcessingManager::CProcessingManager() : agents_(std::make_unique<Agents>()) {}
@@ -76,7 +85,7 @@ int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, 
   AgentProcessor& processor = agents_->For(agent);
   std::lock_guard<std::recursive_mutex> lock(processor.callMutex);
   if (!processor.object) {
-    processor.object = CreateProcessor(agent);
+    processor.object.Attach(CreateProcessor(agent));
     if (!processor.object) return 0;
   }
 
@@ -111,4 +120,23 @@ int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, 
   *opArray = operationArray.Detach();
   *objArray = objectArray.Detach();
   return 1;
+}
+
+int CProcessingManager::Shutdown() {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  int result = 1;
+  for (auto& [agentName, processor] : agents_->All()) {
+    std::lock_guard<std::recursive_mutex> lock(processor->callMutex);  // waits for a call under way
+    if (!processor->object) continue;
+    HRESULT hr = processor->object->Terminate();
+    processor->object.Release();
+    if (FAILED(hr)) {
+      trace->LogMsg(0, kComponent, "Terminate of the processing class of the agent %s failed (hr = 0x%08X)",
+                    agentName.c_str(), static_cast<unsigned>(hr));
+      result = 0;
+    } else {
+      trace->LogMsg(2, kComponent, "Processing class of the agent %s terminated", agentName.c_str());
+    }
+  }
+  return result;
 }

@@ -1,6 +1,7 @@
 // A processing class for the processing manager's tests. Its object streams report what
 // the manager did: the agent it was initialised with, how often, and how many objects
-// of the class exist.
+// of the class exist. TestProcessingCounts tells how many exist and how often Terminate
+// was called; Terminate fails for an agent whose name holds "FailTerminate".
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/interfaces.h>
@@ -15,6 +16,7 @@
 namespace {
 
 std::atomic<int> g_liveObjects{0};
+std::atomic<int> g_terminations{0};
 
 constexpr const char* kScript = R"(HKCR
 {
@@ -77,7 +79,10 @@ class ATL_NO_VTABLE CTestProcessing
     return S_OK;
   }
 
-  STDMETHOD(Terminate)() override { return S_OK; }
+  STDMETHOD(Terminate)() override {
+    ++g_terminations;
+    return agent_.find("FailTerminate") == std::string::npos ? S_OK : E_FAIL;
+  }
 
  private:
   std::string agent_;
@@ -111,3 +116,8 @@ END_OBJECT_MAP()
 
 DECLARE_DLL_MAIN(ObjectMap, nullptr, nullptr)
 DECLARE_DLL_ENTRY_POINTS()
+
+extern "C" __attribute__((visibility("default"))) void TestProcessingCounts(int* liveObjects, int* terminations) {
+  *liveObjects = g_liveObjects;
+  *terminations = g_terminations;
+}

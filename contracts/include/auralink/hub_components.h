@@ -8,15 +8,22 @@
 #include "interfaces.h"
 
 // The agent's listening class ("ListeningID") is created, initialised and started by the
-// agent's first subscription, and stopped, terminated and released when its last one goes.
-// No lock is held while a sink runs: a sink may subscribe or unsubscribe from inside its
-// Indicate.
+// agent's first subscription, and stopped, terminated and released when its last one goes;
+// an agent never has two listening objects at once. No lock is held while a sink or the
+// listening class runs: a sink may subscribe or unsubscribe from inside its Indicate, and
+// the class may indicate from inside Start. What a listening class must accept is told in
+// docs/contracts.md.
 class CListeningManager {
  public:
   static CListeningManager* GetInstance();
 
   // Subscribes `sink` for the agent's indications and writes the subscription identifier
-  // into `cid`. The manager keeps its own reference while subscribed.
+  // into `cid`. The manager keeps its own reference while subscribed. The subscription is
+  // in place before the listening class starts, so the sink also gets what the class
+  // indicates while it starts. A Subscribe that comes while the agent's listening class
+  // is being stopped waits until it is gone and a new one runs (inside a delivery it does
+  // not wait: the subscription is recorded and the new object follows). 0, with the
+  // sink given back and `cid` untouched, when the class cannot be started.
   int Subscribe(const char* agentName, IHubSink* sink, LONG* cid);
   // No further indications reach that subscription's sink; 0 for an unknown identifier.
   // Called outside a delivery, it returns once no call into the sink is under way and the
@@ -36,10 +43,10 @@ class CListeningManager {
   std::unique_ptr<State> state_;
 };
 
-// Keeps one discovery object per agent, created and initialised on first use and kept for
-// the life of the process. The discovery classes are apartment-threaded and the runtime
-// does no marshalling, so the manager serialises all calls into one agent's object,
-// whichever thread they come from.
+// Keeps one discovery object per agent, created and initialised on first use and kept
+// until Shutdown. The discovery classes are apartment-threaded and the runtime does no
+// marshalling, so the manager serialises all calls into one agent's object, whichever
+// thread they come from.
 class CDiscoveryManager {
  public:
   static CDiscoveryManager* GetInstance();
@@ -50,6 +57,12 @@ class CDiscoveryManager {
                     SAFEARRAY** instanceIds);
   int GetInstance(const char* agentName, BSTR instanceID, LONG localOnly, SAFEARRAY** parameterSetList,
                   BSTR* instance);
+
+  // Terminates and releases every agent's discovery object, once the calls under way into
+  // it have returned; a program calls it before it ends its COM use. 0, after a trace
+  // line per failure, when an object's Terminate failed (it is released all the same). A
+  // later call creates and initialises the agent's object again.
+  int Shutdown();
 
   CDiscoveryManager(const CDiscoveryManager&) = delete;
   CDiscoveryManager& operator=(const CDiscoveryManager&) = delete;

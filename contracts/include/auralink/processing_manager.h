@@ -11,8 +11,8 @@ class CProcessingManager {
   static CProcessingManager* GetInstance();
 
   // Processes one object. On the first call for an agent the processing class is created
-  // and initialised with the agent name; the object is kept for the life of the process.
-  // The calling thread must have initialised COM.
+  // and initialised with the agent name; the object is kept until Shutdown. The calling
+  // thread must have initialised COM.
   //
   // On success (nonzero) the counts and the two payload arrays are written; the caller
   // owns the arrays and destroys them. An object that the class declines gives success
@@ -20,6 +20,12 @@ class CProcessingManager {
   // line) the outputs are left as they were.
   int ProcessingObject(const char* agentName, LONG operation, const char* objectId, const char* stream,
                        LONG* opCount, SAFEARRAY** opArray, LONG* objCount, SAFEARRAY** objArray);
+
+  // Terminates and releases every agent's processing object, once a call under way into it
+  // has returned; a program calls it before it ends its COM use. 0, after a trace line per
+  // failure, when an object's Terminate failed (it is released all the same). A later
+  // ProcessingObject creates and initialises the agent's object again.
+  int Shutdown();
 
   CProcessingManager(const CProcessingManager&) = delete;
   CProcessingManager& operator=(const CProcessingManager&) = delete;

@@ -8,6 +8,8 @@
 #include <auralink/payload_arrays.h>
 
 #include <atomic>
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -22,6 +24,21 @@ void Note(const std::string& line) {
   std::lock_guard<std::mutex> lock(journalMutex);
   journal += line + "\n";
 }
+
+// Listening objects started and not yet terminated, by agent (guarded by journalMutex).
+std::map<std::string, int> runningListeners;
+
+void NoteStarted(const std::string& agent) {
+  std::lock_guard<std::mutex> lock(journalMutex);
+  if (runningListeners[agent]++ > 0) journal += "two listening objects " + agent + "\n";
+}
+
+void NoteTerminated(const std::string& agent) {
+  std::lock_guard<std::mutex> lock(journalMutex);
+  --runningListeners[agent];
+}
+
+bool Holds(const std::string& agent, const char* word) { return agent.find(word) != std::string::npos; }
 
 // Notes when a second call enters an object while one is still running.
 class CallScope {
@@ -124,8 +141,9 @@ class ATL_NO_VTABLE CFakeDiscovery
   }
 
   STDMETHOD(Terminate)() override {
+    CallScope scope(inside_);
     Note("Discovery.Terminate " + agent_);
-    return S_OK;
+    return Holds(agent_, kAgentFailingTerminate) ? E_FAIL : S_OK;
   }
 
  private:
@@ -175,8 +193,11 @@ class ATL_NO_VTABLE CFakeListening
   }
   STDMETHOD(Start)() override {
     Note("Listening.Start " + agent_);
-    if (agent_ == kAgentFailingStart) return E_FAIL;
-    if (agent_.rfind(kAgentTickingPrefix, 0) == 0 && !ticker_.joinable()) {
+    if (!started_) NoteStarted(agent_);
+    started_ = true;
+    if (Holds(agent_, kAgentEagerWord)) CListeningManager::GetInstance()->Indicate(agent_.c_str(), 7, "", "starting");
+    if (Holds(agent_, kAgentFailingStart)) return E_FAIL;
+    if (Holds(agent_, kAgentTickingWord) && !ticker_.joinable()) {
       running_ = true;
       ticker_ = std::thread([this] {
         for (int tick = 0; running_; ++tick) {
@@ -192,11 +213,14 @@ class ATL_NO_VTABLE CFakeListening
   // Terminate frees them would.
   STDMETHOD(Stop)() override {
     Note("Listening.Stop " + agent_);
+    if (Holds(agent_, kAgentSlowStopWord)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     StopTicking();
     return S_OK;
   }
   STDMETHOD(Terminate)() override {
     Note("Listening.Terminate " + agent_);
+    if (started_) NoteTerminated(agent_);
+    started_ = false;
     return S_OK;
   }
 
@@ -207,6 +231,7 @@ class ATL_NO_VTABLE CFakeListening
   }
 
   std::string agent_;
+  bool started_ = false;
   std::atomic<bool> running_{false};
   std::thread ticker_;
 };

@@ -11,10 +11,18 @@ DEFINE_GUID(CLSID_FakeListening, 0xD1D75032, 0x597B, 0x4AB2, 0xAB, 0x28, 0xF2, 0
 
 // Agent names that make the fake classes fail.
 inline constexpr const char* kAgentFailingInitialize = "FailInitialize";
+// The discovery class's Terminate fails for every agent whose name holds this.
+inline constexpr const char* kAgentFailingTerminate = "FailTerminate";
+// Start fails for every agent whose name holds this.
 inline constexpr const char* kAgentFailingStart = "FailStart";
-// Agent name prefix that makes the listening class indicate from a thread of its own,
-// "tick <n>" every millisecond from Start until Stop.
-inline constexpr const char* kAgentTickingPrefix = "Ticking";
+// Words in an agent name that steer the listening class:
+// - "Ticking": it indicates from a thread of its own, "tick <n>" every millisecond from
+//   Start until Stop;
+// - "Eager": Start indicates "starting" on the calling thread before it does anything else;
+// - "SlowStop": Stop takes 100 ms before it stops the thread.
+inline constexpr const char* kAgentTickingWord = "Ticking";
+inline constexpr const char* kAgentEagerWord = "Eager";
+inline constexpr const char* kAgentSlowStopWord = "SlowStop";
 
 // The discovery class:
 //  - EnumInstances writes identifiers "agent=<agent>", "class=<class>", "dip=<dip>" and one
@@ -23,6 +31,8 @@ inline constexpr const char* kAgentTickingPrefix = "Ticking";
 //  - GetInstance answers "agent=<agent>|id=<id>|local=<n>|params=<p1,p2,...>|"; the
 //    identifier "fail" answers "none" and fails.
 // Journal lines: "<Class>.<Method> <agent>" for Initialize/Start/Stop/Terminate and
-// "<Class>.destroyed <agent>", plus "overlap" when two calls ever ran at once in one object.
+// "<Class>.destroyed <agent>", plus "overlap" when two calls ever ran at once in one object,
+// and "two listening objects <agent>" when an agent's listening object starts while
+// another of the same agent has been started and not yet terminated.
 #define FAKE_AGENT_JOURNAL_FUNCTION "FakeAgentJournal"
 typedef void (*FakeAgentJournalFunction)(std::string* text);
