@@ -108,9 +108,13 @@ STDMETHODIMP CListening::Start() {
   return S_OK;
 }
 
+// Returns once every thread has left its loop, so that nothing of this object indicates
+// after Stop (what the listening manager relies on). All are told first, so that they wind
+// down together; the objects stay and can be started again.
 STDMETHODIMP CListening::Stop() {
   Trace()->LogMsg(1, kComponent, "Called Stop");
   for (auto& thread : threads) thread->Stop();
+  for (auto& thread : threads) thread->Join();
   return S_OK;
 }
 

@@ -1,7 +1,8 @@
 // CListening ("Marrowby.Listening"): one polling thread per console log configured under
 // the agent's EventListening\EventLogs key. Initialize reads the logs' settings and makes
-// the thread objects; Start, Stop and Terminate pass on to each of them in order.
-// Terminate stops every thread, waits until each has left its loop and destroys it.
+// the thread objects; Start, Stop and Terminate pass on to each of them in order. Stop and
+// Terminate return once every thread has left its loop (a thread busy with a slow cautil
+// run finishes its cycle first); Terminate then destroys the thread objects.
 #pragma once
 #include <atlbase.h>
 #include <atlcom.h>

@@ -127,6 +127,15 @@ TEST_F(ListeningTest, ASubscriberGetsEveryNewMessageOnceAcrossARestart) {
   EXPECT_EQ(sink.Count("action="), 0);  // a warm start with the date filter keeps what Orvex has
   EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 
+  // A cold start tells the subscriber, from inside Start, to drop what it had, and numbers
+  // afresh.
+  CConfRepositoryManager::GetInstance()->SetStr(log.c_str(), "StartMode", "cold");
+  StreamSink coldSink;
+  ASSERT_TRUE(manager->Subscribe("MarrowbyLst", &coldSink, &cid));
+  ASSERT_TRUE(WaitFor([&] { return coldSink.Count("|action=remove|") == 1; }));
+  ASSERT_TRUE(manager->Unsubscribe(cid));
+  EXPECT_EQ(coldSink.Count("type=TNGmsg#"), 0);  // the window starts at the start
+
   // What the discovery tool's sink does with an item: the processing class makes its XML.
   LONG opCount = 0, objCount = 0;
   auralink::PayloadArray operations, objects;
