@@ -96,15 +96,30 @@ int LogPollThrd::Start() {
 }
 
 void LogPollThrd::Stop() {
-  // The dump of the last OpenLog; between cycles CloseLog has already deleted it.
-  const char* path = dumpOpened ? dumpPath.c_str() : "";
-  if (DeleteFileA(path)) {
-    Trace()->LogMsg(3, kComponent, "Close Log successfull");
-  } else {
-    Trace()->LogMsg(0, kComponent, "Log File cannot not be closed: (exception: %s)", LastErrorText().c_str());
+  std::lock_guard<std::mutex> guard(cycle);
+  // The dump of the last OpenLog; between cycles CloseLog has already deleted it. During a
+  // cycle the thread finishes with the dump and deletes it itself.
+  if (!inCycle) {
+    const char* path = dumpOpened ? dumpPath.c_str() : "";
+    if (DeleteFileA(path)) {
+      Trace()->LogMsg(3, kComponent, "Close Log successfull");
+    } else {
+      Trace()->LogMsg(0, kComponent, "Log File cannot not be closed: (exception: %s)", LastErrorText().c_str());
+    }
   }
   Trace()->LogMsg(1, kLifecycleComponent, "The thread to listening to log is being terminated");
   running = 0;
+}
+
+bool LogPollThrd::BeginCycle() {
+  std::lock_guard<std::mutex> guard(cycle);
+  inCycle = running != 0;
+  return inCycle;
+}
+
+void LogPollThrd::EndCycle() {
+  std::lock_guard<std::mutex> guard(cycle);
+  inCycle = false;
 }
 
 void LogPollThrd::Join() {
@@ -123,7 +138,7 @@ DWORD WINAPI LogPollThrd::ThreadMain(LPVOID self) {
 void LogPollThrd::PollingCycle() {
   Trace()->LogMsg(0, kComponent, "Polling Cycle entered.");
   ActionsAtStart();
-  while (running) {
+  while (BeginCycle()) {
     const DWORD cycleStart = GetTickCount();
     NewCycleActions();
 
@@ -155,6 +170,7 @@ void LogPollThrd::PollingCycle() {
     }
     CloseLog();
     SaveState();
+    EndCycle();
     Trace()->LogMsg(3, kComponent, "Sleeping...");
     SleepPhase(cycleStart);
   }

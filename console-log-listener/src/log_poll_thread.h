@@ -19,7 +19,7 @@
 // Threads: Start, Stop and Join come from the owner's thread(s); everything else runs on
 // the polling thread, which alone touches the cycle's fields while it runs. Start never
 // runs a second thread on one object: it waits for a thread that was stopped but is still
-// finishing its cycle. Stop only clears the flag (and deletes the dump); Join waits until
+// finishing its cycle. Stop clears the flag (and, between cycles, deletes the dump); Join waits until
 // the thread has left its loop, so the object may be destroyed afterwards. Destruction
 // ends the thread (EndThread) without Stop's trace lines.
 #pragma once
@@ -93,12 +93,20 @@ class LogPollThrd {
 
  private:
   static DWORD WINAPI ThreadMain(LPVOID self);
+  // Mark the span of a cycle in which Stop leaves the dump alone; BeginCycle answers
+  // false, starting none, once Stop has come.
+  bool BeginCycle();
+  void EndCycle();
   // Sleeps out the cycle that began at tick `cycleStart`, ending early on Stop.
   void SleepPhase(DWORD cycleStart);
 
   std::atomic<int> running{0};
   HANDLE thread = nullptr;  // guarded by lifecycle; released by Join
   std::mutex lifecycle;
+  // Stop deletes the dump only between cycles: within one the dump may hold messages of a
+  // window that is already saved as asked for, and CloseLog deletes it anyway.
+  std::mutex cycle;
+  bool inCycle = false;  // guarded by cycle
   const std::string stateKey;
   LONG refreshTime;
   std::string lastRefresh;

@@ -170,6 +170,21 @@ TEST_F(PollingThreadTest, DestructionDuringASlowCautilRunWaitsForTheThread) {
   EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 }
 
+// Stop between cautil's run and the reading of its dump: the dump still gets read, since
+// its window is already saved as asked for.
+TEST_F(PollingThreadTest, AStopAfterCautilHasWrittenTheDumpLosesNoMessage) {
+  RecordingLog log("warm", "d", std::to_string(std::time(nullptr) - 60));
+  log.Start();
+  ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("Sleeping...") == 1; }));
+  sandbox_.AddMessage(std::atoll(SavedText("LastRefresh").c_str()), "host1", "admin", "in the last window");
+  ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("All events got for this refresh cycle") == 2; }));
+  log.Stop();
+  log.Join();
+  EXPECT_EQ(log.StreamsWith("in the last window|type=TNGmsg#1|"), 1);
+  EXPECT_EQ(SavedNumber("LastMsgNr"), 1u);
+  EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
+}
+
 TEST_F(PollingThreadTest, CautilOutcomesDecideWhetherTheDumpIsRead) {
   sandbox_.AddMessage(std::time(nullptr), "host1", "admin", "ABC_S_3: fine");
   ListenerSandbox::SetCautil("CAUTIL_EXIT_CODE", "2");
