@@ -5,7 +5,6 @@
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/hub_components.h>
-#include <auralink/hub_sink.h>
 #include <auralink/interfaces.h>
 #include <auralink/payload_arrays.h>
 #include <auralink/processing_manager.h>
@@ -14,9 +13,9 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
 
 #include "listener_sandbox.h"
+#include "recording_sink.h"
 
 namespace marrowby::testing {
 namespace {
@@ -33,30 +32,12 @@ void WriteLog(const std::string& agent, const std::string& log, const char* refr
   repository->SetNum(key.c_str(), "LastMsgNr", 0);
 }
 
-// A sink on the utility library's sink base, keeping each item's stream.
-class StreamSink : public CHubSink {
- public:
-  int HandleOperation(LONG operation, BSTR id, BSTR stream) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (operation == 7) streams_.push_back(auralink::platform::BstrToNarrow(stream));
-    SysFreeString(id);
-    SysFreeString(stream);
-    return 1;
-  }
-  std::vector<std::string> Streams() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return streams_;
-  }
-  int Count(const std::string& text) {
-    int count = 0;
-    for (const std::string& stream : Streams()) count += stream.find(text) != std::string::npos;
-    return count;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> streams_;
-};
+// Items of `sink` whose stream holds `text`.
+int Count(auralink::testing::RecordingSink& sink, const std::string& text) {
+  int count = 0;
+  for (const auto& item : sink.Items()) count += item.operation == 7 && item.object.find(text) != std::string::npos;
+  return count;
+}
 
 class ListeningTest : public ::testing::Test {
  protected:
@@ -100,11 +81,11 @@ TEST_F(ListeningTest, ASubscriberGetsEveryNewMessageOnceAcrossARestart) {
   sandbox_.AddMessage(start - 20, "host1", "admin", "ABC_I_1: first");
   sandbox_.AddMessage(start - 10, "host1", "admin", "ABC_W_2: second");
 
-  StreamSink sink;
+  auralink::testing::RecordingSink sink;
   CListeningManager* manager = CListeningManager::GetInstance();
   LONG cid = 0;
   ASSERT_TRUE(manager->Subscribe("MarrowbyLst", &sink, &cid));
-  ASSERT_TRUE(WaitFor([&] { return sink.Count("type=TNGmsg#") == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return Count(sink, "type=TNGmsg#") == 2; }));
   auto stopAsked = std::chrono::steady_clock::now();
   ASSERT_TRUE(manager->Unsubscribe(cid));  // the last subscriber: Stop and Terminate
   EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::milliseconds(1000));
@@ -117,29 +98,30 @@ TEST_F(ListeningTest, ASubscriberGetsEveryNewMessageOnceAcrossARestart) {
   ASSERT_TRUE(CConfRepositoryManager::GetInstance()->ReadNum(log.c_str(), "LastMsgNr", nullptr, &savedNumber, nullptr));
   EXPECT_EQ(savedNumber, 2u);
   sandbox_.AddMessage(std::atoll(savedStart), "host2", "oper", "ABC_E_3: third");
+  while (std::time(nullptr) < std::atoll(savedStart)) Sleep(50);  // a window that has begun
   ASSERT_TRUE(manager->Subscribe("MarrowbyLst", &sink, &cid));
-  ASSERT_TRUE(WaitFor([&] { return sink.Count("type=TNGmsg#") == 3; }));
+  ASSERT_TRUE(WaitFor([&] { return Count(sink, "type=TNGmsg#") == 3; }));
   ASSERT_TRUE(manager->Unsubscribe(cid));
 
-  EXPECT_EQ(sink.Count("host1, admin, ABC_I_1: first|type=TNGmsg#1|_Status=INFORMATIONAL|"), 1);
-  EXPECT_EQ(sink.Count("host1, admin, ABC_W_2: second|type=TNGmsg#2|_Status=WARNING|"), 1);
-  EXPECT_EQ(sink.Count("host2, oper, ABC_E_3: third|type=TNGmsg#3|_Status=CRITICAL|"), 1);
-  EXPECT_EQ(sink.Count("action="), 0);  // a warm start with the date filter keeps what Orvex has
+  EXPECT_EQ(Count(sink, "host1, admin, ABC_I_1: first|type=TNGmsg#1|_Status=INFORMATIONAL|"), 1);
+  EXPECT_EQ(Count(sink, "host1, admin, ABC_W_2: second|type=TNGmsg#2|_Status=WARNING|"), 1);
+  EXPECT_EQ(Count(sink, "host2, oper, ABC_E_3: third|type=TNGmsg#3|_Status=CRITICAL|"), 1);
+  EXPECT_EQ(Count(sink, "action="), 0);  // a warm start with the date filter keeps what Orvex has
   EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 
   // A cold start tells the subscriber, from inside Start, to drop what it had, and numbers
   // afresh.
   CConfRepositoryManager::GetInstance()->SetStr(log.c_str(), "StartMode", "cold");
-  StreamSink coldSink;
+  auralink::testing::RecordingSink coldSink;
   ASSERT_TRUE(manager->Subscribe("MarrowbyLst", &coldSink, &cid));
-  ASSERT_TRUE(WaitFor([&] { return coldSink.Count("|action=remove|") == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return Count(coldSink, "|action=remove|") == 1; }));
   ASSERT_TRUE(manager->Unsubscribe(cid));
-  EXPECT_EQ(coldSink.Count("type=TNGmsg#"), 0);  // the window starts at the start
+  EXPECT_EQ(Count(coldSink, "type=TNGmsg#"), 0);  // the window starts at the start
 
   // What the discovery tool's sink does with an item: the processing class makes its XML.
   LONG opCount = 0, objCount = 0;
   auralink::PayloadArray operations, objects;
-  ASSERT_TRUE(CProcessingManager::GetInstance()->ProcessingObject("MarrowbyLst", 12, "", sink.Streams()[2].c_str(),
+  ASSERT_TRUE(CProcessingManager::GetInstance()->ProcessingObject("MarrowbyLst", 12, "", sink.Items()[2].object.c_str(),
                                                                   &opCount, operations.Receive(), &objCount,
                                                                   objects.Receive()));
   std::string xml;

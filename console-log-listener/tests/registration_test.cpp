@@ -94,18 +94,6 @@ TEST_F(RegistrationTest, UnregisteringRemovesTheConfigurationRootOnlyWithItsLast
   EXPECT_TRUE(KeyExists(config::kVendorKey));
 }
 
-// The registry cannot be written at all: its file would lie below a regular file.
-TEST_F(RegistrationTest, ARegistryThatCannotBeWrittenFailsTheRegistration) {
-  const std::string blocker = sandbox_.Sandbox().Path("plain-file");
-  auralink::testing::TestSandbox::WriteFile(blocker, "not a folder");
-  setenv("AURALINK_REGISTRY", (blocker + "/registry.reg").c_str(), 1);
-  HRESULT hr = CallModule("DllRegisterServer");
-  EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-  EXPECT_FALSE(ClassRegistered(L"Marrowby.Listening"));
-  EXPECT_EQ(sandbox_.TraceCount("DLLRegister: Unable to create the key SOFTWARE\\Kestrova\\Auralink"), 1);
-  setenv("AURALINK_REGISTRY", sandbox_.Sandbox().RegistryFile().c_str(), 1);
-}
-
 // Only the message number cannot be written: what came before stays, nothing after it is
 // written, and the caller learns of the failure.
 TEST_F(RegistrationTest, AFailedDefaultWriteStopsTheDefaultsAndIsReported) {

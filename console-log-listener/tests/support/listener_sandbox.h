@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "hub_test_support.h"
 #include "log_poll_thread.h"
 
 namespace marrowby::testing {
@@ -83,14 +84,6 @@ HRESULT CreateByProgId(const wchar_t* progId, CComPtr<Interface>& object) {
   return SUCCEEDED(hr) ? object.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER) : hr;
 }
 
-// Waits up to `seconds` for `condition`; true when it came.
-template <typename Condition>
-bool WaitFor(Condition condition, int seconds = 10) {
-  for (int i = 0; i < seconds * 100; ++i) {
-    if (condition()) return true;
-    Sleep(10);
-  }
-  return condition();
-}
+using auralink::testing::WaitFor;
 
 }  // namespace marrowby::testing
