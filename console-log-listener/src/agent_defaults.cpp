@@ -4,7 +4,6 @@
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
 
-#include <cstring>
 
 namespace marrowby {
 

@@ -2,7 +2,6 @@
 #include <auralink/trace_utils.h>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 
 #include "console_log_time.h"

@@ -5,7 +5,6 @@
 #include <auralink/trace_utils.h>
 
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "console_log_time.h"

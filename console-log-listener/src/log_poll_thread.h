@@ -19,9 +19,9 @@
 // Threads: Start, Stop and Join come from the owner's thread(s); everything else runs on
 // the polling thread, which alone touches the cycle's fields while it runs. Start never
 // runs a second thread on one object: it waits for a thread that was stopped but is still
-// finishing its cycle. Stop clears the flag (and, between cycles, deletes the dump); Join waits until
-// the thread has left its loop, so the object may be destroyed afterwards. Destruction
-// ends the thread (EndThread) without Stop's trace lines.
+// finishing its cycle. Stop clears the flag (and, between cycles, deletes the dump); Join
+// waits until the thread has left its loop, so the object may be destroyed afterwards.
+// Destruction ends the thread (EndThread) without Stop's trace lines.
 #pragma once
 #include <windows.h>
 
