@@ -147,8 +147,9 @@ TEST(EventStream, APipeInsideAValueCannotStartAPairOfItsOwn) {
 // The event time is the Time column on the reading day, less the zone's standard offset
 // (also in summer).
 TEST(EventTime, IsTheTimeOnTheReadingDayLessTheStandardOffset) {
-  std::string savedZone = std::getenv("TZ") ? std::getenv("TZ") : "";
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  const char* zone = std::getenv("TZ");
+  const std::string savedZone = zone ? zone : "";
+  ListenerSandbox::SetVariable("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
   tzset();
   const std::time_t winterNoonUtc = 1798113600;  // 2026-12-24 12:00:00 UTC, 13:00 local
   const std::time_t winterMidnightLocal = winterNoonUtc - 13 * 3600;
@@ -161,11 +162,7 @@ TEST(EventTime, IsTheTimeOnTheReadingDayLessTheStandardOffset) {
   EXPECT_EQ(SecondsFromEpochGmt(summerNoonUtc, "10:20:30"), summerMidnightLocal + 37230 - 3600);
   EXPECT_EQ(EndOfLocalDay(summerNoonUtc), summerMidnightLocal + 86399);
 
-  if (savedZone.empty()) {
-    unsetenv("TZ");
-  } else {
-    setenv("TZ", savedZone.c_str(), 1);
-  }
+  ListenerSandbox::SetVariable("TZ", zone ? savedZone.c_str() : nullptr);
   tzset();
 }
 

@@ -104,18 +104,6 @@ TEST_F(PollingThreadTest, TheFirstCycleOfANewDayDropsTheDateFilteredEventsAndRes
   EXPECT_EQ(all.StreamsWith("|action=remove|"), 1);  // only the one of its start
 }
 
-TEST_F(PollingThreadTest, StopIsHarmlessOnAnObjectThatNeverRanAndWhenRepeated) {
-  {
-    RecordingLog log("warm", "d");
-    log.Stop();
-    log.Stop();
-    log.Join();
-  }
-  EXPECT_EQ(sandbox_.TraceCount("Log File cannot not be closed: (exception: "), 2);
-  EXPECT_EQ(sandbox_.TraceCount("The thread to listening to log is being terminated"), 2);
-  EXPECT_EQ(sandbox_.TraceCount("Polling Cycle entered."), 0);
-}
-
 // Messages are stamped a few seconds ahead so that none falls into a window already asked for.
 TEST_F(PollingThreadTest, CyclesIndicateEveryNewMessageOnceAndSaveTheirProgress) {
   const std::time_t start = std::time(nullptr);
@@ -143,22 +131,29 @@ TEST_F(PollingThreadTest, CyclesIndicateEveryNewMessageOnceAndSaveTheirProgress)
   EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 }
 
-TEST_F(PollingThreadTest, StopDuringTheSleepEndsTheThreadWithinANap) {
+TEST_F(PollingThreadTest, StopIsHarmlessBeforeAnyThreadAndEndsASleepingOneWithinANap) {
   RecordingLog log("warm", "a", "", 0, 30);
+  log.Stop();  // never ran: the empty dump path cannot be deleted, nothing else happens
+  log.Join();
+  EXPECT_EQ(sandbox_.TraceCount("Log File cannot not be closed: (exception: "), 1);
+  EXPECT_EQ(sandbox_.TraceCount("Polling Cycle entered."), 0);
+
   log.Start();
   ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("Sleeping...") == 1; }));
   auto stopAsked = std::chrono::steady_clock::now();
   log.Stop();
+  log.Stop();
   log.Join();
   EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::milliseconds(1000));
   EXPECT_EQ(sandbox_.TraceCount("The thread to listening to log will be terminated"), 1);
+  EXPECT_EQ(sandbox_.TraceCount("The thread to listening to log is being terminated"), 3);
 }
 
 // Destroying the object waits for the thread, which is still waiting for cautil.
 TEST_F(PollingThreadTest, DestructionDuringASlowCautilRunWaitsForTheThread) {
   const std::string commands = sandbox_.Sandbox().Path("commands.txt");
-  ListenerSandbox::SetCautil("CAUTIL_COMMAND_LOG", commands.c_str());
-  ListenerSandbox::SetCautil("CAUTIL_DELAY_MS", "1500");
+  ListenerSandbox::SetVariable("CAUTIL_COMMAND_LOG", commands.c_str());
+  ListenerSandbox::SetVariable("CAUTIL_DELAY_MS", "1500");
   sandbox_.AddMessage(std::time(nullptr), "host1", "admin", "slow");
   auto log = std::make_unique<RecordingLog>("cold", "a");
   log->Start();
@@ -187,7 +182,7 @@ TEST_F(PollingThreadTest, AStopAfterCautilHasWrittenTheDumpLosesNoMessage) {
 
 TEST_F(PollingThreadTest, CautilOutcomesDecideWhetherTheDumpIsRead) {
   sandbox_.AddMessage(std::time(nullptr), "host1", "admin", "ABC_S_3: fine");
-  ListenerSandbox::SetCautil("CAUTIL_EXIT_CODE", "2");
+  ListenerSandbox::SetVariable("CAUTIL_EXIT_CODE", "2");
   {
     RecordingLog log("warm", "a");
     log.Start();
@@ -196,10 +191,9 @@ TEST_F(PollingThreadTest, CautilOutcomesDecideWhetherTheDumpIsRead) {
   EXPECT_GE(sandbox_.TraceCount("execProcess successfull (RC = 2)"), 1);
 
   // A query that cannot run indicates nothing, even from a dump left from before.
-  ListenerSandbox::SetCautil("CAUTIL_EXIT_CODE", nullptr);
-  const char* savedPath = std::getenv("PATH");
-  std::string path = savedPath ? savedPath : "";
-  setenv("PATH", sandbox_.Sandbox().Dir().c_str(), 1);
+  ListenerSandbox::SetVariable("CAUTIL_EXIT_CODE", nullptr);
+  const std::string path = std::getenv("PATH");
+  ListenerSandbox::SetVariable("PATH", sandbox_.Sandbox().Dir().c_str());
   {
     RecordingLog log("cold", "a");
     auralink::testing::TestSandbox::WriteFile(log.DumpPath(), "Date Time Node User Station Text\n--\nstale\n");
@@ -208,7 +202,7 @@ TEST_F(PollingThreadTest, CautilOutcomesDecideWhetherTheDumpIsRead) {
     ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("Sleeping...") >= cyclesBefore + 2; }));
     EXPECT_EQ(log.StreamsWith("type=TNGmsg#"), 0);
   }
-  setenv("PATH", path.c_str(), 1);
+  ListenerSandbox::SetVariable("PATH", path.c_str());
   EXPECT_GE(sandbox_.TraceCount("execProcess failed with RC = -3001"), 1);
   EXPECT_GE(sandbox_.TraceCount("Unable to Run the Current Log Query!"), 1);
   EXPECT_GE(sandbox_.TraceCount("Unable to open the log: "), 1);

@@ -16,14 +16,6 @@ std::string Saved(const char* name) {
   return value ? value : "";
 }
 
-void Restore(const char* name, const std::string& value) {
-  if (value.empty()) {
-    unsetenv(name);
-  } else {
-    setenv(name, value.c_str(), 1);
-  }
-}
-
 constexpr const char* kCautilVariables[] = {"CAUTIL_CONSOLE_LOG", "CAUTIL_DELAY_MS", "CAUTIL_EXIT_CODE",
                                             "CAUTIL_FAIL", "CAUTIL_COMMAND_LOG"};
 
@@ -39,8 +31,8 @@ ListenerSandbox::ListenerSandbox() : savedPath_(Saved("PATH")), savedTmpdir_(Sav
 
 ListenerSandbox::~ListenerSandbox() {
   CTraceUtils::GetInstance()->Close();
-  Restore("PATH", savedPath_);
-  Restore("TMPDIR", savedTmpdir_);
+  SetVariable("PATH", savedPath_.empty() ? nullptr : savedPath_.c_str());
+  SetVariable("TMPDIR", savedTmpdir_.empty() ? nullptr : savedTmpdir_.c_str());
   for (const char* name : kCautilVariables) unsetenv(name);
 }
 
@@ -50,7 +42,7 @@ void ListenerSandbox::AddMessage(std::time_t when, const std::string& node, cons
   log << static_cast<long long>(when) << '\t' << node << '\t' << user << "\tstation1\t" << text << '\n';
 }
 
-void ListenerSandbox::SetCautil(const char* name, const char* value) {
+void ListenerSandbox::SetVariable(const char* name, const char* value) {
   if (value) {
     setenv(name, value, 1);
   } else {

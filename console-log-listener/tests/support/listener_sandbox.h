@@ -27,8 +27,9 @@ class ListenerSandbox {
 
   // Appends one message to the console log that `cautil` reads.
   void AddMessage(std::time_t when, const std::string& node, const std::string& user, const std::string& text);
-  // Sets (or, with null, removes) a variable for the stand-in `cautil`.
-  static void SetCautil(const char* name, const char* value);
+  // Sets (or, with null, removes) an environment variable, such as one for the stand-in
+  // `cautil` (docs/console-log-listener.md).
+  static void SetVariable(const char* name, const char* value);
 
   std::string Trace() const;
   // How often `text` occurs in the trace.
