@@ -6,7 +6,8 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?=
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev \
-	unixodbc unixodbc-dev odbcinst libsqliteodbc libsqlite3-dev sqlite3
+	unixodbc unixodbc-dev odbcinst libsqliteodbc libsqlite3-dev sqlite3 \
+	default-jdk-headless
 
 .PHONY: all deps configure build test demo test-asan test-tsan install clean
 

@@ -7,6 +7,9 @@
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <winsock2.h>
+
+#include <vector>
 
 #include "model/object_tree_builder.h"
 #include "model_xml_reader.h"
@@ -143,7 +146,21 @@ TEST_F(ObjectTreeTest, FailuresLeaveTheOutputsUntouched) {
             0);
 }
 
-TEST_F(ObjectTreeTest, LocalHostOfThisMachine) {
+// Whether one of this machine's connected interfaces has an address outside loopback.
+bool MachineHasNetworkAddress() {
+  ULONG size = 0;
+  if (GetIpAddrTable(nullptr, &size, FALSE) != ERROR_INSUFFICIENT_BUFFER) return false;
+  std::vector<unsigned char> buffer(size);
+  auto* table = reinterpret_cast<PMIB_IPADDRTABLE>(buffer.data());
+  if (GetIpAddrTable(table, &size, FALSE) != NO_ERROR) return false;
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const DWORD address = ntohl(table->table[i].dwAddr);
+    if (address != 0 && (address >> 24) != 127 && !(table->table[i].wType & MIB_IPADDR_DISCONNECTED)) return true;
+  }
+  return false;
+}
+
+TEST_F(ObjectTreeTest, LocalHostOfThisMachineIsNotDescribedByLoopback) {
   std::string objectId;
   ASSERT_NE(BuildObjectTree("MarrowbyLst", "", "TNGEventManager", objectId, &opCount_, operations_.Receive(),
                             &objCount_, streams_.Receive()),
@@ -151,6 +168,10 @@ TEST_F(ObjectTreeTest, LocalHostOfThisMachine) {
       << TestSandbox::ReadFile(sandbox_.TraceFile());
   EXPECT_EQ(objCount_, 5);
   EXPECT_NE(objectId.find("TNGEventManager@"), std::string::npos);
+  // A host name often resolves to 127.0.1.1; Orvex must get the machine's network instead.
+  if (MachineHasNetworkAddress()) {
+    EXPECT_NE(NetworkId().rfind("127.", 0), 0u) << NetworkId();
+  }
 }
 
 }  // namespace

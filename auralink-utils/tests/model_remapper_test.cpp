@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "model/remapper_clock.h"
 #include "model/supported_classes.h"
 
 namespace {
@@ -34,7 +35,7 @@ const char* const kSample =
 SupportedClasses ParsedSample() {
   SupportedClasses classes;
   SupportedClasses::Error error;
-  EXPECT_TRUE(SupportedClasses::Parse(kSample, classes, error)) << error.line << ": " << error.message;
+  EXPECT_TRUE(SupportedClasses::Parse(kSample, "Agent", classes, error)) << error.line << ": " << error.message;
   return classes;
 }
 
@@ -80,16 +81,54 @@ TEST(SupportedClassesFile, BrokenFilesNameTheLine) {
       {"class A B\nrename A x y\nrename A x z\n", 3, "already renamed at line 2"},
       {"class A B\nlink A Z T\n", 2, "\"Z\", which is not listed"},
       {"class A B\nlink A A T\nlink A A U\n", 3, "already listed at line 2"},
-      {"# nothing but comments\n\n", 0, "no class"},
+      {"# nothing but comments\n\n", 0, "no class is listed for the agent \"Agent\""},
       {"", 0, "no class"},
+      {"class A B\nagent\n", 2, "\"agent\" takes an agent name"},
+      {"class A B\nagent Agent Other\n", 2, "\"agent\" takes an agent name"},
+      {"agent Agent\nclass A B\nagent Other\nagent Agent\n", 4, "\"Agent\" already has a section at line 1"},
+      // Every line must have its form, whichever agent it serves.
+      {"class A B\nagent Other\nclass C\n", 3, "\"class\" takes"},
+      // Another agent's classes are not this agent's.
+      {"agent Other\nclass A B\n", 0, "no class is listed for the agent \"Agent\""},
+      {"agent Other\nclass A B\nagent Agent\nclass C D\nlink C A T\n", 5, "\"A\", which is not listed"},
+      {"class A B\nagent Agent\nclass A C\n", 3, "already listed at line 1"},
   };
   for (const Case& c : cases) {
     SupportedClasses classes;
     SupportedClasses::Error error;
-    EXPECT_FALSE(SupportedClasses::Parse(c.text, classes, error)) << c.text;
+    EXPECT_FALSE(SupportedClasses::Parse(c.text, "Agent", classes, error)) << c.text;
     EXPECT_EQ(error.line, c.line) << c.text;
     EXPECT_NE(error.message.find(c.says), std::string::npos) << c.text << " -> " << error.message;
   }
+}
+
+TEST(SupportedClassesFile, SectionsAddToTheStatementsForEveryAgent) {
+  const char* const text =
+      "class Host ComputerSystem\n"
+      "agent Events\n"
+      "class Network IPNetwork\n"
+      "link Host Network MemberOf\n"
+      "agent Instances\n"
+      "class Router Router\n"
+      "rename Host address ipAddress\n"
+      "link Router Host ConnectedTo\n"
+      "rename Network address x  # Network is another agent's: fine for Events, wrong here\n";
+  SupportedClasses::Error error;
+  SupportedClasses events;
+  ASSERT_TRUE(SupportedClasses::Parse(text, "Events", events, error)) << error.line << ": " << error.message;
+  EXPECT_EQ(events.Classes().size(), 2u);
+  EXPECT_TRUE(events.Classes().at("Host").m_attributeNames.empty()) << "the rename is the other agent's";
+  ASSERT_EQ(events.Links().size(), 1u);
+  EXPECT_EQ(events.Links()[0].m_linkType, "MemberOf");
+
+  SupportedClasses instances;
+  EXPECT_FALSE(SupportedClasses::Parse(text, "Instances", instances, error));
+  EXPECT_EQ(error.line, 9);
+
+  SupportedClasses other;  // an agent without a section gets what serves every agent
+  ASSERT_TRUE(SupportedClasses::Parse(text, "Other", other, error));
+  ASSERT_EQ(other.Classes().size(), 1u);
+  EXPECT_TRUE(other.Links().empty());
 }
 
 TEST(SupportedClassesRemap, InstancesTakeTheOrvexClassAndNames) {
@@ -157,6 +196,7 @@ class RemapperTest : public ::testing::Test {
     CTraceUtils::GetInstance()->LogInitAppend(sandbox_.TraceFile().c_str(), -1, 0, -1);
   }
   void TearDown() override {
+    auralink::model::SetRemapperTickSource(nullptr);
     CTraceUtils::GetInstance()->Close();
     CRemapper::GetInstance()->Reset();
   }
@@ -255,20 +295,58 @@ TEST_F(RemapperTest, UnusableFilesFailEveryCallWithTheReason) {
   EXPECT_NE(trace.find(line, first + 1), std::string::npos) << "each call says why";
 }
 
-TEST_F(RemapperTest, ShippedSampleFilesAreValid) {
-  // The source tree: from CTest's environment, else three levels above this file.
-  std::string source = TestSandbox::SourceDir();
-  if (source.empty()) source = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path().string();
-  ASSERT_TRUE(std::filesystem::exists(source + "/standins/classes")) << source;
+ULONGLONG fakeTicks = 0;
+ULONGLONG FakeTicks() { return fakeTicks; }
+
+TEST_F(RemapperTest, UnusableFileIsReadAgainOnceChangedOrAMinuteLater) {
+  fakeTicks = 1000;
+  auralink::model::SetRemapperTickSource(FakeTicks);
+  const std::string file = sandbox_.Path("agent.classes");
+  Configure("Agent", file, "");
+  CInstance object;
+  object.m_className = "A";
+  EXPECT_EQ(CRemapper::GetInstance()->Remap("Agent", object), 0) << "no file yet";
+  TestSandbox::WriteFile(file, "class A B\nclass A C\n");
+  EXPECT_EQ(CRemapper::GetInstance()->Remap("Agent", object), 0) << "the file came, but malformed";
+  EXPECT_NE(Trace().find("line 2: class \"A\" is already listed"), std::string::npos) << "read as soon as it came";
+
+  // Mended in place with the same size and time: not noticed until a minute has passed.
+  const auto modified = std::filesystem::last_write_time(file);
+  TestSandbox::WriteFile(file, "class A B\nclass X C\n");
+  std::filesystem::last_write_time(file, modified);
+  fakeTicks += 59 * 1000;
+  EXPECT_EQ(CRemapper::GetInstance()->Remap("Agent", object), 0);
+  fakeTicks += 1000;
+  ASSERT_EQ(CRemapper::GetInstance()->Remap("Agent", object), 1) << Trace();
+  EXPECT_EQ(object.m_className, "B");
+  EXPECT_NE(Trace().find("The supported classes file " + file + " of the agent Agent is usable again"),
+            std::string::npos);
+
+  // A good reading stays, whatever happens to the file afterwards.
+  std::filesystem::remove(file);
+  fakeTicks += 3600 * 1000;
+  object.m_className = "X";
+  EXPECT_EQ(CRemapper::GetInstance()->Remap("Agent", object), 1);
+}
+
+TEST_F(RemapperTest, ShippedClassesFileServesBothAgentsFromTheModuleFolder) {
+  // Registration names "tng.scl" beside the modules, as the agents' log files are.
+  const std::string modules = TestSandbox::BuildDir() + "/lib";
+  ASSERT_TRUE(std::filesystem::exists(modules + "/tng.scl")) << modules;
   for (const char* agent : {"QuillonLst", "MarrowbyLst"}) {
-    Configure(agent, source + "/standins/classes/" + agent + ".classes", "");
+    Configure(agent, "tng.scl", modules + "\\" + agent + ".log");
     std::map<std::string, CGenericClass> classes;
     EXPECT_EQ(CRemapper::GetInstance()->GetClasses(agent, classes), 1) << Trace();
   }
-  // The instance agent's synthetic parent of unlinked objects must be wanted.
-  CInstance aggregate;
-  aggregate.m_className = "Aggregate";
-  EXPECT_EQ(CRemapper::GetInstance()->Remap("QuillonLst", aggregate), 1);
+  const auto wants = [](const char* agent, const char* className) {
+    CInstance object;
+    object.m_className = className;
+    return CRemapper::GetInstance()->Remap(agent, object);
+  };
+  EXPECT_EQ(wants("QuillonLst", "Aggregate"), 1) << "the synthetic parent of unlinked objects";
+  EXPECT_EQ(wants("QuillonLst", "Host"), 0);
+  EXPECT_EQ(wants("MarrowbyLst", "Host"), 1);
+  EXPECT_EQ(wants("MarrowbyLst", "Router"), 0);
 }
 
 }  // namespace

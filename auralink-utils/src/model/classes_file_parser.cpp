@@ -1,4 +1,6 @@
-// Reader of the supported-classes file format (docs/supported-classes.md).
+// Reader of the supported-classes file format (docs/supported-classes.md). Every line is
+// checked for its form; only the lines that serve the agent asked for are checked against
+// one another, so one agent's mistakes do not stop another agent.
 #include <map>
 #include <utility>
 
@@ -60,9 +62,14 @@ std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
 
 }  // namespace
 
-bool SupportedClasses::Parse(std::string_view text, SupportedClasses& out, Error& error) {
+bool SupportedClasses::Parse(std::string_view text, std::string_view agentName, SupportedClasses& out,
+                             Error& error) {
   SupportedClasses result;
   std::map<std::string, int> classLines;
+  std::map<std::string, int> sectionLines;
+  // Statements before the first "agent" line serve every agent; after it, only the agent
+  // whose section they are in.
+  bool forThisAgent = true;
   std::vector<PendingRename> renames;
   std::vector<PendingLink> links;
   const auto fail = [&](int line, std::string message) {
@@ -85,8 +92,16 @@ bool SupportedClasses::Parse(std::string_view text, SupportedClasses& out, Error
     if (!SplitWords(line, words, problem)) return fail(lineNumber, problem);
     if (words.empty()) continue;
     const std::string& keyword = words[0];
-    if (keyword == "class") {
+    if (keyword == "agent") {
+      if (words.size() != 2) return fail(lineNumber, "\"agent\" takes an agent name");
+      const auto [seen, fresh] = sectionLines.emplace(words[1], lineNumber);
+      if (!fresh)
+        return fail(lineNumber, "agent " + Quoted(words[1]) + " already has a section at line " +
+                                    std::to_string(seen->second));
+      forThisAgent = words[1] == agentName;
+    } else if (keyword == "class") {
       if (words.size() != 3) return fail(lineNumber, "\"class\" takes a source class and an Orvex class");
+      if (!forThisAgent) continue;
       const auto [seen, fresh] = classLines.emplace(words[1], lineNumber);
       if (!fresh)
         return fail(lineNumber, "class " + Quoted(words[1]) + " is already listed at line " +
@@ -97,12 +112,12 @@ bool SupportedClasses::Parse(std::string_view text, SupportedClasses& out, Error
     } else if (keyword == "rename") {
       if (words.size() != 4)
         return fail(lineNumber, "\"rename\" takes a source class, a source attribute and an Orvex attribute");
-      renames.push_back({lineNumber, words[1], words[2], words[3]});
+      if (forThisAgent) renames.push_back({lineNumber, words[1], words[2], words[3]});
     } else if (keyword == "link") {
       if (words.size() != 4) return fail(lineNumber, "\"link\" takes a source class, a target class and a link type");
-      links.push_back({lineNumber, {words[1], words[2], words[3]}});
+      if (forThisAgent) links.push_back({lineNumber, {words[1], words[2], words[3]}});
     } else {
-      return fail(lineNumber, "unknown keyword " + Quoted(keyword) + " (expected class, rename or link)");
+      return fail(lineNumber, "unknown keyword " + Quoted(keyword) + " (expected agent, class, rename or link)");
     }
   }
 
@@ -132,7 +147,7 @@ bool SupportedClasses::Parse(std::string_view text, SupportedClasses& out, Error
                                     std::to_string(seen->second));
     result.links_.push_back(pending.link);
   }
-  if (result.classes_.empty()) return fail(0, "no class is listed");
+  if (result.classes_.empty()) return fail(0, "no class is listed for the agent " + Quoted(std::string(agentName)));
 
   out = std::move(result);
   return true;

@@ -3,15 +3,59 @@
 #include <auralink/remapper.h>
 #include <auralink/trace_utils.h>
 
+#include <winbase.h>
+
+#include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "model/classes_file_location.h"
+#include "model/remapper_clock.h"
 #include "model/supported_classes.h"
+
+namespace auralink::model {
+
+namespace {
+std::atomic<TickSource> tickSource{nullptr};
+}
+
+ULONGLONG RemapperTicks() {
+  const TickSource source = tickSource.load();
+  return source ? source() : GetTickCount64();
+}
+
+void SetRemapperTickSource(TickSource source) { tickSource.store(source); }
+
+}  // namespace auralink::model
 
 namespace {
 constexpr const char* kComponent = "Remapper";
 constexpr DWORD kValueSize = MAX_PATH;
+// An unusable file is read again once it changes, and at the latest this long after the
+// last attempt (its name in the configuration may have changed instead).
+constexpr ULONGLONG kRetryMilliseconds = 60 * 1000;
+
+// What tells one state of a file from another without reading it.
+struct FileStamp {
+  bool exists = false;
+  std::uintmax_t size = 0;
+  std::filesystem::file_time_type modified{};
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& file) {
+  FileStamp stamp;
+  if (file.empty()) return stamp;
+  std::error_code error;
+  const std::filesystem::path path(auralink::model::NativePath(file));
+  stamp.modified = std::filesystem::last_write_time(path, error);
+  if (error) return FileStamp{};
+  stamp.size = std::filesystem::file_size(path, error);
+  if (error) return FileStamp{};
+  stamp.exists = true;
+  return stamp;
+}
 
 // One value of the configuration tree, or "" when absent.
 std::string ReadConfigString(const std::string& key, const char* name, bool& found) {
@@ -28,6 +72,12 @@ struct CRemapper::AgentTable {
   bool usable = false;
   auralink::model::SupportedClasses classes;
   std::string problem;  // the trace text of an unusable file
+  FileStamp stamp;      // the file as it was just before it was read
+  ULONGLONG readAt = 0;
+
+  bool WorthReadingAgain() const {
+    return auralink::model::RemapperTicks() - readAt >= kRetryMilliseconds || StampOf(file) != stamp;
+  }
 };
 
 CRemapper* CRemapper::GetInstance() {
@@ -38,6 +88,7 @@ CRemapper* CRemapper::GetInstance() {
 
 std::shared_ptr<const CRemapper::AgentTable> CRemapper::LoadTable(const std::string& agentName) {
   auto loaded = std::make_shared<AgentTable>();
+  loaded->readAt = auralink::model::RemapperTicks();
   bool found = false;
   const std::string fileName = ReadConfigString(auralink::config::InstrumentationKey(agentName),
                                                 auralink::config::kInstrumentationClassesFile, found);
@@ -48,6 +99,8 @@ std::shared_ptr<const CRemapper::AgentTable> CRemapper::LoadTable(const std::str
   const std::string logFileName =
       ReadConfigString(auralink::config::AgentKey(agentName), auralink::config::kLogFileName, found);
   loaded->file = auralink::model::ResolveClassesFile(fileName, logFileName);
+  // Stamped before reading: a change made while the file is read shows as a change later.
+  loaded->stamp = StampOf(loaded->file);
 
   std::ifstream in(auralink::model::NativePath(loaded->file), std::ios::binary);
   std::ostringstream text;
@@ -57,7 +110,7 @@ std::shared_ptr<const CRemapper::AgentTable> CRemapper::LoadTable(const std::str
     return loaded;
   }
   auralink::model::SupportedClasses::Error error;
-  if (!auralink::model::SupportedClasses::Parse(text.str(), loaded->classes, error)) {
+  if (!auralink::model::SupportedClasses::Parse(text.str(), agentName, loaded->classes, error)) {
     loaded->problem =
         "Supported classes file " + loaded->file + ", line " + std::to_string(error.line) + ": " + error.message;
     return loaded;
@@ -72,12 +125,23 @@ std::shared_ptr<const CRemapper::AgentTable> CRemapper::LoadTable(const std::str
 
 std::shared_ptr<const CRemapper::AgentTable> CRemapper::TableOf(const std::string& agentName) {
   std::shared_ptr<const AgentTable> table;
+  bool recovered = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto& cached = tables_[agentName];
-    if (!cached) cached = LoadTable(agentName);
+    // A usable file is kept; an unusable one is not, so that a long-running listener
+    // recovers once the file is mended.
+    if (!cached) {
+      cached = LoadTable(agentName);
+    } else if (!cached->usable && cached->WorthReadingAgain()) {
+      cached = LoadTable(agentName);
+      recovered = cached->usable;
+    }
     table = cached;
   }
+  if (recovered)
+    CTraceUtils::GetInstance()->LogMsg(1, kComponent, "The supported classes file %s of the agent %s is usable again",
+                                       table->file.c_str(), agentName.c_str());
   if (!table->usable) CTraceUtils::GetInstance()->LogMsg(0, kComponent, "%s", table->problem.c_str());
   return table;
 }

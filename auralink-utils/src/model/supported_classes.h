@@ -18,8 +18,10 @@ class SupportedClasses {
     std::string message;
   };
 
-  // Reads the text of a supported-classes file; false with error filled when it is malformed.
-  static bool Parse(std::string_view text, SupportedClasses& out, Error& error);
+  // Reads what the text of a supported-classes file says for one agent: the statements
+  // before any "agent" line and those of the agent's own section. False with error filled
+  // when the text is malformed or lists no class for the agent.
+  static bool Parse(std::string_view text, std::string_view agentName, SupportedClasses& out, Error& error);
 
   const std::map<std::string, CGenericClass>& Classes() const { return classes_; }
   const std::vector<CGenericLink>& Links() const { return links_; }

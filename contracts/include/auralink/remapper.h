@@ -1,6 +1,8 @@
 // The remapper: translates the objects of an agent into Orvex terms, driven by the agent's
-// supported-classes file (docs/supported-classes.md). The file is read the first time an
-// agent is asked for, and the outcome, good or bad, is kept for the life of the process.
+// supported-classes file (docs/supported-classes.md), from the statements for every agent
+// and those of the agent's own section. The file is read the first time an agent is asked
+// for and a usable reading is kept for the life of the process; an unusable one is read
+// again once the file changes, or a minute after the last attempt.
 #pragma once
 #include <auralink/generic_class.h>
 #include <auralink/instance.h>

@@ -2,8 +2,9 @@
 // registers Touchpoint and Quillon into the registry file named by AURALINK_REGISTRY,
 // configures the instance agent, creates "Touchpoint.Hub" by its ProgID, enumerates every
 // supported object of the repository behind the data source "VAZUV" and fetches each one,
-// and compares every identifier list and attribute text with what the repository queries
-// give when run directly through DBManager.
+// and compares every identifier list and attribute text with what the repository
+// discovery's own queries give when run directly through DBManager. The agent's classes
+// come from the supported-classes file installed beside the modules.
 //
 //   spine-walk REGSVR TOUCHPOINT_MODULE QUILLON_MODULE WORK_DIR
 //
@@ -13,30 +14,27 @@
 #include <auralink/guids.h>
 #include <auralink/interfaces.h>
 #include <auralink/payload_arrays.h>
+#include <auralink/remapper.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "repository_queries.h"
 
 namespace {
 
 constexpr const char* kAgent = "QuillonLst";
 constexpr const char* kAgentKey = "SOFTWARE\\Kestrova\\Auralink\\QuillonLst";
 constexpr const char* kInstrumentationKey = "SOFTWARE\\Kestrova\\Auralink\\QuillonLst\\OrvexSettings\\Instrumentation";
-// The stand-in repository's classes that the agent forwards, in the order of the
-// discovery's class map (sorted), so that the direct query has the same text. Printer and
-// DatabaseAgent objects are in the repository too but must not be enumerated.
-const std::vector<std::string> kSupportedClasses = {"IpNetwork",  "IpSubnet", "NetworkSwitch", "Router",
-                                                    "SystemAgent", "UnixServer", "WindowsServer", "Workstation"};
-constexpr const char* kAggregateText =
-    "name=TNGUnlinkedObjects|class_name=Aggregate|label=TNG Unlinked Objects|severity=0|parent_class=unknown|"
-    "parent_uuid=unknown|";
+// A class of the event agent's section of the supported-classes file: the instance agent
+// must not enumerate it.
+constexpr const char* kOtherAgentsClass = "Host";
 
 int failures = 0;
 void Fail(const std::string& what) {
@@ -51,25 +49,6 @@ bool SetString(const char* keyPath, const char* name, const std::string& value) 
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
-std::string Replace(std::string pattern, const std::string& value) {
-  return pattern.replace(pattern.find("%s"), 2, value);
-}
-
-// The repository queries, as the repository discovery is meant to run them.
-const char* kAllClassesQuery =
-    "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject WHERE (class_name IN (%s))";
-const char* kOneClassQuery =
-    "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject WHERE (class_name='%s')";
-const char* kWithParentsQuery =
-    "SELECT A.name,A.label,A.address,A.address_type,A.class_name,A.severity,A.date_ins,A.date_modify,B.status_text,"
-    "C.parent_class,CONVERT(uniqueidentifier,C.parent_uuid) AS parent_uuid FROM tng_managedobject AS A, tng_status AS "
-    "B, tng_inclusion AS C WHERE ((A.uuid = CONVERT(varbinary, CONVERT(uniqueidentifier, '%s'))) AND (A.status_no = "
-    "B.status_no) AND (A.uuid = C.child_uuid))";
-const char* kWithoutParentsQuery =
-    "SELECT A.name,A.label,A.address,A.address_type,A.class_name,A.severity,A.date_ins,A.date_modify,B.status_text "
-    "FROM tng_managedobject AS A, tng_status AS B WHERE ((A.uuid = CONVERT(varbinary, CONVERT(uniqueidentifier, "
-    "'%s'))) AND (A.status_no = B.status_no))";
-
 std::vector<std::string> FirstColumn(DBManager& db, const std::string& sql) {
   std::vector<TabEntry> rows;
   std::vector<std::string> columns;
@@ -83,22 +62,11 @@ std::vector<std::string> FirstColumn(DBManager& db, const std::string& sql) {
 std::string ExpectedText(DBManager& db, const std::string& id) {
   std::vector<TabEntry> rows;
   std::vector<std::string> columns;
-  if (db.MakeQuery(Replace(kWithParentsQuery, id), rows, columns) != 0) Fail("direct query failed for " + id);
-  if (rows.empty() && db.MakeQuery(Replace(kWithoutParentsQuery, id), rows, columns) != 0) {
+  if (db.MakeQuery(quillon::ObjectWithParentsQuery(id), rows, columns) != 0) Fail("direct query failed for " + id);
+  if (rows.empty() && db.MakeQuery(quillon::ObjectWithoutParentsQuery(id), rows, columns) != 0) {
     Fail("direct query without parents failed for " + id);
   }
-  if (rows.empty()) return "";
-  std::string text;
-  for (size_t c = 0; c < columns.size(); ++c) {
-    if (columns[c] != "parent_class" && columns[c] != "parent_uuid") text += columns[c] + "=" + rows[0].GetAt(c) + "|";
-  }
-  for (size_t r = 0; r < rows.size(); ++r) {
-    for (size_t c = 0; c < columns.size(); ++c) {
-      if (columns[c] != "parent_class" && columns[c] != "parent_uuid") continue;
-      text += columns[c] + (r ? "#" + std::to_string(r) : "") + "=" + rows[r].GetAt(c) + "|";
-    }
-  }
-  return text;
+  return quillon::InstanceText(rows, columns);
 }
 
 std::vector<std::string> Enumerate(IHub* hub, const std::string& className) {
@@ -126,8 +94,13 @@ int Walk() {
   }
   if (hub->SetAgentName(CComBSTR(kAgent)) != S_OK) Fail("SetAgentName");
 
+  std::map<std::string, CGenericClass> classes;
+  if (!CRemapper::GetInstance()->GetClasses(kAgent, classes)) {
+    std::printf("cannot read the supported classes of %s\n", kAgent);
+    return 1;
+  }
   std::string directText;
-  DBManager db("VAZUV", nullptr, &directText);
+  DBManager db(quillon::kDataSource, nullptr, &directText);
   if (db.OpenDb() != 0) {
     std::printf("cannot open VAZUV directly: %s\n", directText.c_str());
     return 1;
@@ -135,9 +108,7 @@ int Walk() {
 
   // Every supported object after the unlinked-objects aggregate, in the database's order.
   std::vector<std::string> ids = Enumerate(hub, "");
-  std::string classList;
-  for (const std::string& name : kSupportedClasses) classList += (classList.empty() ? "'" : ",'") + name + "'";
-  std::vector<std::string> expectedIds = FirstColumn(db, Replace(kAllClassesQuery, classList));
+  std::vector<std::string> expectedIds = FirstColumn(db, quillon::AllClassesUuidQuery(classes));
   if (ids.size() != expectedIds.size() + 1) {
     Fail("enumerated " + std::to_string(ids.size()) + " identifiers, expected " +
          std::to_string(expectedIds.size() + 1));
@@ -148,16 +119,16 @@ int Walk() {
   }
 
   size_t perClass = 0;
-  for (const std::string& name : kSupportedClasses) {
+  for (const auto& [name, supported] : classes) {
     std::vector<std::string> classIds = Enumerate(hub, name);
-    if (classIds != FirstColumn(db, Replace(kOneClassQuery, name))) Fail("identifiers of the class " + name);
+    if (classIds != FirstColumn(db, quillon::OneClassUuidQuery(name))) Fail("identifiers of the class " + name);
     perClass += classIds.size();
   }
   if (perClass + 1 != ids.size()) Fail("the classes' identifiers do not add up to the whole list");
   LONG count = -1;
   SAFEARRAY* none = nullptr;
-  if (hub->EnumInstances(CComBSTR("Printer"), 0, nullptr, &count, &none) != E_FAIL || none) {
-    Fail("the unsupported class Printer was enumerated");
+  if (hub->EnumInstances(CComBSTR(kOtherAgentsClass), 0, nullptr, &count, &none) != E_FAIL || none) {
+    Fail(std::string("the other agent's class ") + kOtherAgentsClass + " was enumerated");
   }
 
   // Every object, through the hub and directly.
@@ -165,7 +136,7 @@ int Walk() {
   for (size_t i = 0; i < ids.size(); ++i) {
     CComBSTR instance;
     HRESULT hr = hub->GetInstance(CComBSTR(ids[i].c_str()), 0, nullptr, &instance);
-    std::string expected = i == 0 ? kAggregateText : ExpectedText(db, ids[i]);
+    std::string expected = i == 0 ? quillon::kUnlinkedObjectsText : ExpectedText(db, ids[i]);
     if (expected.empty()) {
       ++unreadable;
       if (hr != E_FAIL) Fail("object " + ids[i] + " without a status row was read");
@@ -199,10 +170,8 @@ int main(int argc, char** argv) {
     std::printf("registration failed: %s\n", command.c_str());
     return 1;
   }
-  std::string classesFile = workDir + "/QuillonLst.classes";
-  std::ofstream classes(classesFile);
-  for (const std::string& name : kSupportedClasses) classes << "class " << name << " " << name << "\n";
-  classes.close();
+  // Registration names the file beside the module, as the instance agent's registration does.
+  const std::string classesFile = quillon.substr(0, quillon.find_last_of('/') + 1) + "tng.scl";
   if (!SetString(kAgentKey, "DiscoveryID", auralink::platform::GuidToString(CLSID_QuillonDiscovery, false)) ||
       !SetString(kInstrumentationKey, "instrumentation.classes.filename", classesFile)) {
     std::printf("cannot configure the agent %s\n", kAgent);

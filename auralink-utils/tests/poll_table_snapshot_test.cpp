@@ -1,0 +1,107 @@
+// Snapshots of a polled table and their comparison: grouping joined rows into objects and
+// telling which objects came, changed and went.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "poll/snapshot_query.h"
+#include "poll/table_snapshot.h"
+
+namespace {
+
+using auralink::poll::BuildSnapshotQuery;
+using auralink::poll::CompareSnapshots;
+using auralink::poll::SnapshotQuery;
+using auralink::poll::TableChange;
+using auralink::poll::TableSnapshot;
+
+// The repository's object table with its parents and status, as the instance agent polls it.
+SnapshotQuery RepositoryQuery() {
+  return BuildSnapshotQuery("objects", {"uuid", "stamp"}, {"uuid"}, {"objects", "parents", "status"},
+                            {"objects.name", "objects.stamp", "parents.parent_class", "parents.parent_uuid",
+                             "status.status_text"},
+                            {"objects.uuid", "parents.child_uuid", "objects.status_no", "status.status_no"});
+}
+
+// One joined row: uuid, stamp, name, parent_class, parent_uuid, status_text.
+TabEntry Row(std::string uuid, std::string stamp, std::string name, std::string parentClass, std::string parentUuid,
+             std::string status) {
+  return TabEntry({uuid, stamp, name, parentClass, parentUuid, status});
+}
+
+using Change = std::tuple<int, std::string, std::string>;
+
+std::vector<Change> Changes(const SnapshotQuery& query, const std::vector<TabEntry>& before,
+                            const std::vector<TabEntry>& after) {
+  std::vector<Change> changes;
+  CompareSnapshots(TableSnapshot::Build(query, before), TableSnapshot::Build(query, after),
+                   [&](TableChange change, std::string_view key, std::string_view stream) {
+                     changes.emplace_back(change, std::string(key), std::string(stream));
+                     return true;
+                   });
+  return changes;
+}
+
+TEST(TableSnapshotTest, JoinedRowsBecomeOneObjectWithNumberedParents) {
+  SnapshotQuery query = RepositoryQuery();
+  ASSERT_EQ(query.columns.size(), 6u);  // stamp once, though both selected and an update field
+
+  // The same object with two parents, its rows in either order, and one without a parent.
+  std::vector<TabEntry> rows = {Row("B", "t1", "orphan", "", "", "Normal"),
+                                Row("A", "t1", "child", "Host", "P2", "Warning"),
+                                Row("A", "t1", "child", "Net", "P1", "Warning")};
+  std::vector<TabEntry> reversed = {rows[0], rows[2], rows[1]};
+  TableSnapshot snapshot = TableSnapshot::Build(query, rows);
+  ASSERT_EQ(snapshot.Size(), 2u);
+  EXPECT_EQ(snapshot.Key(0), "uuid=A|");
+  EXPECT_EQ(snapshot.Stream(0),
+            "stamp=t1|name=child|parent_class=Host|parent_uuid=P2|parent_class#1=Net|parent_uuid#1=P1|"
+            "status_text=Warning|");
+  EXPECT_EQ(snapshot.Key(1), "uuid=B|");
+  EXPECT_EQ(snapshot.Stream(1), "stamp=t1|name=orphan|status_text=Normal|");
+  EXPECT_EQ(TableSnapshot::Build(query, reversed).Stream(0), snapshot.Stream(0));
+
+  // A duplicated joined row is one parent, not two.
+  rows.push_back(rows[1]);
+  EXPECT_EQ(TableSnapshot::Build(query, rows).Stream(0), snapshot.Stream(0));
+}
+
+TEST(TableSnapshotTest, ComparisonReportsCreatedModifiedAndDeletedObjects) {
+  SnapshotQuery query = RepositoryQuery();
+  std::vector<TabEntry> before = {Row("A", "t1", "a", "Net", "P1", "Normal"), Row("B", "t1", "b", "", "", "Normal"),
+                                  Row("C", "t1", "c", "", "", "Normal"), Row("D", "t1", "d", "Net", "P1", "Normal")};
+  std::vector<TabEntry> after = {
+      Row("A", "t1", "a", "Net", "P1", "Normal"),   // unchanged
+      Row("B", "t1", "b", "", "", "Critical"),      // status text changed
+      Row("D", "t1", "d", "Net", "P1", "Normal"),   // a second parent came
+      Row("D", "t1", "d", "Host", "P9", "Normal"),  //
+      Row("E", "t2", "e", "", "", "Normal"),        // new
+  };
+  std::vector<Change> expected = {
+      {2, "uuid=B|", "stamp=t1|name=b|status_text=Critical|"},
+      {3, "uuid=C|", "stamp=t1|name=c|status_text=Normal|"},  // the object as it was
+      {2, "uuid=D|", "stamp=t1|name=d|parent_class=Host|parent_uuid=P9|parent_class#1=Net|parent_uuid#1=P1|"
+                     "status_text=Normal|"},
+      {1, "uuid=E|", "stamp=t2|name=e|status_text=Normal|"},
+  };
+  EXPECT_EQ(Changes(query, before, after), expected);
+  EXPECT_TRUE(Changes(query, after, after).empty());
+  // Only a watched column changing is a modification too.
+  std::vector<TabEntry> stamped = after;
+  stamped[0] = Row("A", "t9", "a", "Net", "P1", "Normal");
+  ASSERT_EQ(Changes(query, after, stamped).size(), 1u);
+  EXPECT_EQ(std::get<0>(Changes(query, after, stamped)[0]), 2);
+}
+
+TEST(TableSnapshotTest, KeysOfSeveralColumnsIdentifyRowsTogether) {
+  // Two key columns: the key stream names both; rows differing in either are two objects.
+  SnapshotQuery keyed = BuildSnapshotQuery("t", {"a", "b", "v"}, {"a", "b"}, {}, {}, {});
+  std::vector<TabEntry> rows = {TabEntry({"1", "x", "old"}), TabEntry({"1", "y", "old"})};
+  std::vector<TabEntry> changed = {TabEntry({"1", "x", "new"}), TabEntry({"1", "y", "old"})};
+  std::vector<Change> expected = {{2, "a=1|b=x|", "v=new|"}};
+  EXPECT_EQ(Changes(keyed, rows, changed), expected);
+}
+
+}  // namespace

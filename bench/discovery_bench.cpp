@@ -1,0 +1,287 @@
+// auralink-discovery-bench: how fast a whole discovery run goes, from the repository to
+// the Orvex adapter, against the same repository queries run straight on SQLite on the
+// same file in the same run. zeltdiscovery runs as the operator runs it (-ps minimum,
+// tracing at its default level, the stand-in Orvex adapter), in a private folder with its
+// own registry file and odbc.ini; the machine's configuration is never touched.
+//
+//   auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH] [--keep]
+//
+// The instance agent's processing class is the one its registration names; until the
+// repository server registers one, --processing-module names a module whose class
+// CLSID_ScriptedProcessing stands in (the adapter tests' scripted processing module).
+#include <auralink/conf_repository.h>
+#include <auralink/config_keys.h>
+#include <auralink/guids.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <windows.h>
+#include <winreg.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "db/sqlite_dialect.h"
+#include "repository_queries.h"
+#include "unlinked_objects.h"
+
+namespace fs = std::filesystem;
+namespace config = auralink::config;
+
+namespace {
+
+constexpr const char* kAgent = "QuillonLst";
+constexpr const char* kScriptedProcessing = "5C2E8A17-3B94-4F60-8D21-A74E19C36B52";
+// Every class the stand-in repository generator writes, forwarded under its own name.
+const char* const kStandInClasses[] = {"IpNetwork", "IpSubnet",      "WindowsServer", "UnixServer",  "Workstation",
+                                       "Router",    "NetworkSwitch", "Printer",       "SystemAgent", "DatabaseAgent"};
+
+struct Options {
+  unsigned long objects = 10000;
+  unsigned long seed = 1;
+  std::string processingModule;
+  bool keep = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--keep") {
+      options.keep = true;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    const char* value = argv[++i];
+    if (option == "--objects") {
+      options.objects = std::strtoul(value, nullptr, 10);
+      if (options.objects == 0) return false;
+    } else if (option == "--seed") {
+      options.seed = std::strtoul(value, nullptr, 10);
+    } else if (option == "--processing-module") {
+      options.processingModule = fs::absolute(value).string();
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Runs a command with its standard output to `output`.
+bool Run(const std::string& command, const std::string& output = "/dev/null") {
+  if (std::system((command + " > " + Quoted(output)).c_str()) == 0) return true;
+  std::fprintf(stderr, "auralink-discovery-bench: failed: %s\n", command.c_str());
+  return false;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string ReadSetting(const std::string& key, const char* name) {
+  char value[260] = {};
+  DWORD size = sizeof value;
+  return CConfRepositoryManager::GetInstance()->ReadStr(key.c_str(), name, nullptr, value, &size) ? value : "";
+}
+
+// What registration leaves to the operator (and what it does not write yet): the trace log
+// in the work folder, the supported classes, the transport settings zeltsetup would write,
+// and a processing class when none is registered.
+bool Configure(const Options& options, const fs::path& work) {
+  CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
+  const std::string agentKey = config::AgentKey(kAgent);
+  const std::string instrumentation = config::InstrumentationKey(kAgent);
+  const std::string adapter = config::AdapterKey(kAgent);
+  repository->SetStr(agentKey.c_str(), config::kLogFileName, (work / "QuillonLst.log").c_str());
+  if (ReadSetting(agentKey, config::kDiscoveryId).empty())
+    repository->SetStr(agentKey.c_str(), config::kDiscoveryId,
+                       auralink::platform::GuidToString(CLSID_QuillonDiscovery, false).c_str());
+  std::ofstream classes(work / "bench.classes");
+  for (const char* name : kStandInClasses) classes << "class " << name << " " << name << "\n";
+  classes.close();
+  repository->SetStr(instrumentation.c_str(), config::kInstrumentationName, config::kDefaultInstrumentationName);
+  repository->SetStr(instrumentation.c_str(), config::kInstrumentationSign, config::kDefaultInstrumentationSign);
+  repository->SetStr(instrumentation.c_str(), config::kInstrumentationCertificate,
+                     config::kDefaultInstrumentationCertificate);
+  repository->SetStr(instrumentation.c_str(), config::kInstrumentationClassesFile, (work / "bench.classes").c_str());
+  repository->SetNum(adapter.c_str(), config::kTransportRequestPort, 4100);
+  repository->SetNum(adapter.c_str(), config::kTransportServerQlinkPort, 4200);
+  repository->SetStr(adapter.c_str(), config::kTransportServerAddress, "orvex.bench.example");
+
+  if (!options.processingModule.empty()) {
+    const std::string key = std::string("CLSID\\{") + kScriptedProcessing + "}\\InprocServer32";
+    HKEY server = nullptr;
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &server, nullptr) !=
+        ERROR_SUCCESS)
+      return false;
+    const std::string& path = options.processingModule;
+    RegSetValueExA(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>(path.size() + 1));
+    RegSetValueExA(server, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
+    RegCloseKey(server);
+    repository->SetStr(agentKey.c_str(), config::kProcessingId, kScriptedProcessing);
+    std::printf("processing:    stand-in module %s\n", path.c_str());
+  } else if (ReadSetting(agentKey, config::kProcessingId).empty()) {
+    std::fprintf(stderr,
+                 "auralink-discovery-bench: the instance agent has no processing class registered; "
+                 "name a stand-in with --processing-module\n");
+    return false;
+  }
+  return true;
+}
+
+// Seconds since midnight of a trace line's time stamp ("YYYY-MM-DD HH:MM:SS.mmm ...").
+double TraceTime(const std::string& trace, const std::string& text) {
+  const std::size_t at = trace.find(text);
+  if (at == std::string::npos) return -1;
+  const std::size_t line = trace.rfind('\n', at);
+  const std::string stamp = trace.substr(line == std::string::npos ? 0 : line + 1, 23);
+  int hours = 0, minutes = 0, seconds = 0, millis = 0;
+  if (std::sscanf(stamp.c_str() + 11, "%d:%d:%d.%d", &hours, &minutes, &seconds, &millis) != 4) return -1;
+  return hours * 3600.0 + minutes * 60.0 + seconds + millis / 1000.0;
+}
+
+// The repository opened straight through SQLite, with the dialect module loaded.
+class BareRepository {
+ public:
+  bool Open(const std::string& file, const std::string& module) {
+    if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) return false;
+    char* message = nullptr;
+    const bool loaded = sqlite3_enable_load_extension(db_, 1) == SQLITE_OK &&
+                        sqlite3_load_extension(db_, module.c_str(), nullptr, &message) == SQLITE_OK;
+    if (!loaded) std::fprintf(stderr, "auralink-discovery-bench: cannot load %s: %s\n", module.c_str(), message ? message : "");
+    sqlite3_free(message);
+    return loaded;
+  }
+  ~BareRepository() { sqlite3_close(db_); }
+
+  // Steps through the rows of `sql`, reading every value as text; the rows, or -1.
+  long Query(const std::string& sql, std::vector<std::string>* firstColumn = nullptr) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
+      std::fprintf(stderr, "auralink-discovery-bench: %s\n", sqlite3_errmsg(db_));
+      return -1;
+    }
+    long rows = 0;
+    int rc;
+    const int columns = sqlite3_column_count(statement);
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+      ++rows;
+      for (int i = 0; i < columns; ++i) {
+        const unsigned char* text = sqlite3_column_text(statement, i);
+        if (i == 0 && firstColumn) firstColumn->emplace_back(text ? reinterpret_cast<const char*>(text) : "");
+      }
+    }
+    sqlite3_finalize(statement);
+    return rc == SQLITE_DONE ? rows : -1;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// The discovery's queries straight on SQLite: the enumeration, then per identifier the
+// object with its parents and, when that finds no row, the object alone. Objects read per
+// second, or a negative figure.
+double BareRate(BareRepository& bare) {
+  std::map<std::string, CGenericClass> classes;
+  for (const char* name : kStandInClasses) classes[name].m_className = name;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::string> ids;
+  if (bare.Query(auralink::db::TranslateConvertForSqlite(quillon::AllClassesUuidQuery(classes)), &ids) < 0) return -1;
+  for (const std::string& id : ids) {
+    if (id == quillon::kUnlinkedObjectsId) continue;
+    long rows = bare.Query(auralink::db::TranslateConvertForSqlite(quillon::ObjectWithParentsQuery(id)));
+    if (rows == 0) rows = bare.Query(auralink::db::TranslateConvertForSqlite(quillon::ObjectWithoutParentsQuery(id)));
+    if (rows < 0) return -1;
+  }
+  return static_cast<double>(ids.size()) / SecondsSince(start);
+}
+
+int Measure(const Options& options, const fs::path& bin, const fs::path& lib, const fs::path& work) {
+  const std::string repositoryFile = (work / "repository.db").string();
+  std::printf("generating a repository of %lu objects (seed %lu)...\n", options.objects, options.seed);
+  if (!Run(Quoted((bin / "auralink-repogen").string()) + " --objects " + std::to_string(options.objects) +
+           " --seed " + std::to_string(options.seed) + " --output " + Quoted(repositoryFile)) ||
+      !Run(Quoted((bin / "auralink-write-odbc-ini").string()) + " VAZUV " + Quoted(repositoryFile) + " " +
+           Quoted((work / "odbc.ini").string())) ||
+      !Run(Quoted((bin / "auralink-regsvr").string()) + " " + Quoted((lib / "libTouchpoint.so").string()) + " " +
+           Quoted((lib / "libQuillon.so").string())) ||
+      !Configure(options, work))
+    return 1;
+
+  const auto start = std::chrono::steady_clock::now();
+  const bool ran = Run(Quoted((bin / "zeltdiscovery").string()) + " -ps minimum", (work / "console.txt").string());
+  const double whole = SecondsSince(start);
+  const std::string console = ReadFile(work / "console.txt");
+  const std::string trace = ReadFile(work / "QuillonLst.log");
+  const std::string marker = "Discovery process will take place on ";
+  const std::size_t at = console.find(marker);
+  if (!ran || at == std::string::npos) {
+    std::fprintf(stderr, "auralink-discovery-bench: the run failed; see %s\n", work.c_str());
+    return 1;
+  }
+  const double objects = std::atof(console.c_str() + at + marker.size());
+  const double phase = TraceTime(trace, "CommitDiscovery successfully") - TraceTime(trace, "Initialize discovery");
+
+  BareRepository bare;
+  if (!bare.Open(repositoryFile, (lib / "auralink_sqlite_dialect.so").string())) return 1;
+  const double bareRate = BareRate(bare);
+  if (bareRate <= 0) return 1;
+
+  const double wholeRate = objects / whole;
+  std::printf("objects:       %.0f\n", objects);
+  std::printf("whole run:     %.3f s, %.0f objects per second (start, registration and the 1 s wait at the end included)\n",
+              whole, wholeRate);
+  if (phase > 0)
+    std::printf("discovery:     %.3f s, %.0f objects per second (begin to commit, from the trace)\n", phase,
+                objects / phase);
+  std::printf("bare SQLite:   %.0f objects per second\n", bareRate);
+  std::printf("speed ratio:   %.2f whole run, %.2f discovery (goal 0.40 or better)\n", wholeRate / bareRate,
+              phase > 0 ? objects / phase / bareRate : 0.0);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "usage: auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH] [--keep]\n");
+    return 2;
+  }
+  const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
+  fs::path lib = bin.parent_path() / "lib";
+  if (!fs::exists(lib / "libQuillon.so")) lib = lib / "auralink";
+  char pattern[] = "/tmp/auralink-discovery-bench-XXXXXX";
+  if (!mkdtemp(pattern)) return 1;
+  const fs::path work = pattern;
+  setenv("AURALINK_REGISTRY", (work / "registry.reg").c_str(), 1);
+  setenv("ODBCINI", (work / "odbc.ini").c_str(), 1);
+  setenv("ODBCSYSINI", work.c_str(), 1);
+  setenv("APATH", lib.c_str(), 1);
+  // Tracing at its default level: no TraceLevel in the registry.
+  const int result = Measure(options, bin, lib, work);
+  if (options.keep || result != 0) {
+    std::printf("work folder:   %s\n", work.c_str());
+  } else {
+    std::error_code ignored;
+    fs::remove_all(work, ignored);
+  }
+  return result;
+}

@@ -1,0 +1,115 @@
+// auralink-snapshot-bench: how fast and how compactly a table poller compares two snapshots
+// of a large table (a measurement to run by hand, not a test).
+//
+//   auralink-snapshot-bench [--rows N] [--changes PERCENT]
+//
+// Makes N rows (default 1,000,000) of a polled table like the repository's object table
+// (identifier key, modification time, name, class, status text), then a second set in
+// which PERCENT of the rows (default 1) are modified, as many deleted and as many created.
+// It times building each snapshot from its rows and comparing the two, and prints the peak
+// resident size after each step (the rows of a snapshot are released once it is built, as
+// the polling thread does).
+#include <sys/resource.h>
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "poll/snapshot_query.h"
+#include "poll/table_snapshot.h"
+
+using auralink::poll::TableChange;
+using auralink::poll::TableSnapshot;
+
+namespace {
+
+double PeakMegabytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+std::string Identifier(unsigned long n) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%08lX-%04lX-4A5B-8C9D-%012lX", n * 2654435761ul % 0xFFFFFFFFul, n % 0xFFFF,
+                n * 40503ul);
+  return text;
+}
+
+const char* const kClasses[] = {"WindowsServer", "UnixServer", "Workstation", "Router", "Printer"};
+const char* const kStatus[] = {"Normal", "Warning", "Critical", "Unmanaged"};
+
+TabEntry Row(unsigned long n, int version) {
+  return TabEntry({Identifier(n), "2026-01-0" + std::to_string(1 + version) + " 10:20:30.400",
+                   "host-" + std::to_string(n) + ".example.net", kClasses[n % 5], kStatus[(n + version) % 4]});
+}
+
+// Processor time of this (single-threaded) program: a figure that does not depend on how
+// busy the machine is. Wall-clock time is printed beside it.
+double CpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+template <typename Step>
+std::string Timed(Step step) {
+  auto start = std::chrono::steady_clock::now();
+  double cpu = CpuSeconds();
+  step();
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f s processor (%.2f s wall)", CpuSeconds() - cpu,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned long rows = 1000000, percent = 1;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (!std::strcmp(argv[i], "--rows")) rows = std::strtoul(argv[i + 1], nullptr, 10);
+    if (!std::strcmp(argv[i], "--changes")) percent = std::strtoul(argv[i + 1], nullptr, 10);
+  }
+  const unsigned long step = percent ? 100 / percent : rows + 1;
+  auto query = auralink::poll::BuildSnapshotQuery(
+      "objects", {"uuid", "date_modify"}, {"uuid"}, {"objects", "status"},
+      {"objects.name", "objects.class_name", "status.status_text"}, {"objects.status_no", "status.status_no"});
+
+  std::printf("rows %lu, changes %lu%% modified + %lu%% deleted + %lu%% created\n", rows, percent, percent, percent);
+  TableSnapshot before, after;
+  {
+    std::vector<TabEntry> data;
+    data.reserve(rows);
+    for (unsigned long n = 0; n < rows; ++n) data.push_back(Row(n, 0));
+    std::printf("first rows made: peak %.0f MB\n", PeakMegabytes());
+    std::string time = Timed([&] { before = TableSnapshot::Build(query, data); });
+    std::printf("first snapshot built in %s: peak %.0f MB\n", time.c_str(), PeakMegabytes());
+  }
+  {
+    std::vector<TabEntry> data;
+    data.reserve(rows + rows / step);
+    for (unsigned long n = 0; n < rows; ++n) {
+      if (n % step == 1) continue;                   // deleted
+      data.push_back(Row(n, n % step == 0 ? 1 : 0));  // modified or not
+      if (n % step == 2) data.push_back(Row(rows + n, 0));  // created
+    }
+    std::string time = Timed([&] { after = TableSnapshot::Build(query, data); });
+    std::printf("second snapshot built in %s: peak %.0f MB\n", time.c_str(), PeakMegabytes());
+  }
+  unsigned long counts[4] = {};
+  double before_compare = PeakMegabytes();
+  std::string compare = Timed([&] {
+    auralink::poll::CompareSnapshots(before, after, [&](TableChange change, std::string_view, std::string_view) {
+      ++counts[change];
+      return true;
+    });
+  });
+  std::printf("compared in %s: %lu created, %lu modified, %lu deleted; peak %.0f MB (%.0f MB before)\n",
+              compare.c_str(), counts[1], counts[2], counts[3], PeakMegabytes(), before_compare);
+  return 0;
+}

@@ -1,0 +1,102 @@
+#include "listener_sandbox.h"
+
+#include <auralink/trace_utils.h>
+#include <objbase.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace marrowby::testing {
+
+namespace {
+
+std::string Saved(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+constexpr const char* kCautilVariables[] = {"CAUTIL_CONSOLE_LOG", "CAUTIL_DELAY_MS", "CAUTIL_EXIT_CODE",
+                                            "CAUTIL_FAIL", "CAUTIL_COMMAND_LOG"};
+
+}  // namespace
+
+ListenerSandbox::ListenerSandbox() : savedPath_(Saved("PATH")), savedTmpdir_(Saved("TMPDIR")) {
+  CTraceUtils::GetInstance()->LogInitAppend(sandbox_.TraceFile().c_str(), -1, 0, -1);
+  setenv("PATH", (std::string(CAUTIL_FOLDER) + ":" + savedPath_).c_str(), 1);
+  setenv("TMPDIR", sandbox_.Dir().c_str(), 1);
+  for (const char* name : kCautilVariables) unsetenv(name);
+  setenv("CAUTIL_CONSOLE_LOG", sandbox_.Path("console.log").c_str(), 1);
+}
+
+ListenerSandbox::~ListenerSandbox() {
+  CTraceUtils::GetInstance()->Close();
+  SetVariable("PATH", savedPath_.empty() ? nullptr : savedPath_.c_str());
+  SetVariable("TMPDIR", savedTmpdir_.empty() ? nullptr : savedTmpdir_.c_str());
+  for (const char* name : kCautilVariables) unsetenv(name);
+}
+
+void ListenerSandbox::AddMessage(std::time_t when, const std::string& node, const std::string& user,
+                                 const std::string& text) {
+  std::ofstream log(sandbox_.Path("console.log"), std::ios::app);
+  log << static_cast<long long>(when) << '\t' << node << '\t' << user << "\tstation1\t" << text << '\n';
+}
+
+void ListenerSandbox::SetVariable(const char* name, const char* value) {
+  if (value) {
+    setenv(name, value, 1);
+  } else {
+    unsetenv(name);
+  }
+}
+
+std::string ListenerSandbox::Trace() const {
+  return auralink::testing::TestSandbox::ReadFile(sandbox_.TraceFile());
+}
+
+int ListenerSandbox::TraceCount(const std::string& text) const {
+  std::string trace = Trace();
+  int count = 0;
+  for (size_t at = trace.find(text); at != std::string::npos; at = trace.find(text, at + 1)) ++count;
+  return count;
+}
+
+int ListenerSandbox::DumpFilesLeft() const {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(sandbox_.Dir())) {
+    if (entry.path().filename().string().rfind("marrowby-", 0) == 0) ++count;
+  }
+  return count;
+}
+
+RecordingLog::RecordingLog(const std::string& startMode, const std::string& msgFilter, const std::string& lastRefresh,
+                           DWORD msgNr, LONG refreshTime)
+    : LogPollThrd(kStateKey, refreshTime, lastRefresh, startMode, msgFilter, msgNr) {}
+
+void RecordingLog::OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (operation == 7 && opDummyStream.empty()) streams_.push_back(opStream);
+}
+
+std::vector<std::string> RecordingLog::Streams() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return streams_;
+}
+
+int RecordingLog::StreamsWith(const std::string& text) {
+  int count = 0;
+  for (const std::string& stream : Streams()) count += stream.find(text) != std::string::npos;
+  return count;
+}
+
+HRESULT CallModule(const char* entryPoint) {
+  typedef HRESULT(STDAPICALLTYPE * EntryPoint)();
+  static HMODULE module = [] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    return LoadLibraryA(MARROWBY_MODULE);
+  }();
+  auto function = module ? reinterpret_cast<EntryPoint>(GetProcAddress(module, entryPoint)) : nullptr;
+  return function ? function() : E_UNEXPECTED;
+}
+
+}  // namespace marrowby::testing

@@ -1,0 +1,7 @@
+package com.kestrova.hubrelay.orvexadapter.parameter;
+
+public class InstancesParameter extends XmlParameter {
+    public InstancesParameter(String xmlText) {
+        super(xmlText);
+    }
+}
