@@ -1,0 +1,12 @@
+#include "indication_sink.h"
+
+#include <oleauto.h>
+#include <stringapiset.h>
+
+int CIndicationSink::HandleOperation(LONG operation, BSTR id, BSTR stream) {
+  std::string narrowId = auralink::platform::BstrToNarrow(id);
+  std::string narrowStream = auralink::platform::BstrToNarrow(stream);
+  SysFreeString(id);
+  SysFreeString(stream);
+  return queue_.Push(operation, std::move(narrowId), std::move(narrowStream));
+}

@@ -1,0 +1,16 @@
+// The sink the host subscribes: every indication of the agent becomes one queued
+// operation. It runs on the listeners' polling threads, so it only queues and returns.
+#pragma once
+#include <auralink/hub_sink.h>
+
+#include "operation_queue.h"
+
+class CIndicationSink : public CHubSink {
+ public:
+  explicit CIndicationSink(OperationQueue& queue) : queue_(queue) {}
+  // Frees both strings; 0 when the queue no longer takes operations.
+  int HandleOperation(LONG operation, BSTR id, BSTR stream) override;
+
+ private:
+  OperationQueue& queue_;
+};

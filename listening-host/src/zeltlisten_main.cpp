@@ -1,0 +1,119 @@
+// zeltlisten: runs the listeners of one agent and carries what they indicate to Orvex,
+// until SIGTERM or SIGINT. "-i" listens for the instance agent, "-e" for the event agent.
+// Exit status 0 after an orderly stop, 1 when the command line is wrong or the run could
+// not start.
+#include <auralink/conf_repository.h>
+#include <auralink/config_keys.h>
+#include <auralink/trace_utils.h>
+#include <objbase.h>
+
+#include <pthread.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "adapter_forwarder.h"
+#include "listening_host.h"
+
+namespace {
+
+constexpr const char* kComponent = "zeltlisten";
+constexpr int kCountsIntervalSeconds = 60;
+// What is still queued at a stop gets this long to reach Orvex; with the "file" store the
+// rest waits on disk for the next start. Below the service manager's stop timeout.
+constexpr DWORD kDrainMs = 30000;
+
+void PrintUsage() {
+  std::fputs("\nUsage: zeltlisten -i | -e\n\n", stdout);
+  std::fputs("       -i   listen for the instance agent (QuillonLst)\n", stdout);
+  std::fputs("       -e   listen for the event agent (MarrowbyLst)\n\n", stdout);
+  std::fputs("Runs until it receives SIGTERM or SIGINT.\n\n", stdout);
+  std::fflush(stdout);
+}
+
+// The trace file, level and size limit of the agent, as the configuration gives them.
+void StartTrace(const std::string& agent) {
+  namespace config = auralink::config;
+  CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
+  DWORD type = 0;
+  DWORD size = 260;
+  LONG traceLevel = -1;
+  if (!repository->ReadNum(config::kRootKey, config::kTraceLevel, &type, &traceLevel, &size)) traceLevel = -1;
+  LONG maxFileLogSize = -1;
+  size = 260;
+  if (!repository->ReadNum(config::kRootKey, config::kMaxFileLogSize, &type, &maxFileLogSize, &size))
+    maxFileLogSize = -1;
+  char logFileName[260] = {};
+  size = sizeof logFileName;
+  if (!repository->ReadStr(config::AgentKey(agent).c_str(), config::kLogFileName, &type, logFileName, &size))
+    logFileName[0] = '\0';
+  CTraceUtils::GetInstance()->LogInitAppend(logFileName, traceLevel, 0, maxFileLogSize);
+}
+
+void TraceCounts(const CListeningHost& host) {
+  const OperationQueueCounts counts = host.Counts();
+  CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Indications received %llu, forwarded %llu, queued %llu",
+                                     counts.received, counts.forwarded, counts.queued);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc == 2 ? argv[1] : "";
+  if (mode == "-h" || mode == "--help") {
+    PrintUsage();
+    return 0;
+  }
+  if (mode != "-i" && mode != "-e") {
+    PrintUsage();
+    return 1;
+  }
+  const std::string agent = mode == "-i" ? "QuillonLst" : "MarrowbyLst";
+
+  // The stop signals are taken with sigtimedwait on this thread only: blocked here, before
+  // any thread starts, every later thread inherits the mask and none is interrupted.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  StartTrace(agent);
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  trace->LogMsg(0, kComponent, "Starting the listening run of %s", agent.c_str());
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+    trace->LogMsg(0, kComponent, "The listening run won't start because CoInitializeEx failed");
+    std::fputs("Listening process initialization failed\n", stdout);
+    return 1;
+  }
+
+  int status = 0;
+  {
+    AdapterForwarder forwarder(agent);
+    CListeningHost host(forwarder);
+    if (!host.Start(agent)) {
+      std::fputs("Listening process initialization failed\n", stdout);
+      status = 1;
+    } else {
+      std::printf("Listening for %s\n", agent.c_str());
+      std::fflush(stdout);
+      const timespec interval{kCountsIntervalSeconds, 0};
+      int received = -1;
+      while (received < 0) {
+        received = sigtimedwait(&stopSignals, nullptr, &interval);
+        if (received < 0 && errno == EAGAIN) TraceCounts(host);
+        else if (received < 0 && errno != EINTR) break;
+      }
+      trace->LogMsg(0, kComponent, "Stopping on signal %d", received);
+      TraceCounts(host);
+      host.Stop(kDrainMs);
+    }
+  }
+  CoUninitialize();
+  trace->LogMsg(0, kComponent, "The listening run of %s ended", agent.c_str());
+  return status;
+}
