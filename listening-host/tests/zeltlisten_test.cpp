@@ -1,0 +1,155 @@
+// zeltlisten run as the service runs it: the built program for the event agent, with the
+// hub facade and the console-log listener registered into the test's registry, the
+// stand-in cautil reading the test's console log, and the stand-in Orvex adapter, whose
+// record file shows what Orvex received.
+#include <auralink/conf_repository.h>
+#include <auralink/config_keys.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <test_sandbox.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "adapter_test_agent.h"
+
+namespace {
+
+using auralink::testing::TestSandbox;
+namespace config = auralink::config;
+
+constexpr const char* kAgent = "MarrowbyLst";
+constexpr int kPollSeconds = 30;  // the shortest interval the listener accepts
+
+class ZeltlistenTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("APATH", ORVEX_ADAPTER_DIR, 1);
+    setenv("PATH", (std::string(CAUTIL_FOLDER) + ":" + std::getenv("PATH")).c_str(), 1);
+    setenv("TMPDIR", sandbox.Dir().c_str(), 1);
+    setenv("CAUTIL_CONSOLE_LOG", sandbox.Path("console.log").c_str(), 1);
+    typedef HRESULT(STDAPICALLTYPE * RegisterFunction)();
+    for (const char* module : {TOUCHPOINT_MODULE, MARROWBY_MODULE}) {
+      HMODULE library = LoadLibraryA(module);
+      auto registerServer =
+          library ? reinterpret_cast<RegisterFunction>(GetProcAddress(library, "DllRegisterServer")) : nullptr;
+      ASSERT_TRUE(registerServer && SUCCEEDED(registerServer())) << module;
+    }
+    orvex::testing::WriteAgentSettings(kAgent, sandbox.Dir());
+    const std::string log = config::EventLogKey(kAgent, "TNGlog");
+    CConfRepositoryManager::GetInstance()->SetStr(log.c_str(), config::kRefreshTime, std::to_string(kPollSeconds).c_str());
+  }
+  void TearDown() override {
+    if (child > 0) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+    for (const char* name : {"APATH", "TMPDIR", "CAUTIL_CONSOLE_LOG"}) unsetenv(name);
+  }
+
+  // Starts zeltlisten -e and waits until it listens.
+  void StartListening() {
+    child = fork();
+    if (child == 0) {
+      const std::string out = sandbox.Path("zeltlisten.out");
+      if (!freopen(out.c_str(), "a", stdout)) _exit(126);
+      const std::string program = TestSandbox::BuildDir() + "/bin/zeltlisten";
+      execl(program.c_str(), program.c_str(), "-e", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    ASSERT_TRUE(WaitFor(30, [this] { return Trace().find("Listening for the indications of MarrowbyLst") != std::string::npos; }))
+        << Trace();
+  }
+  // Sends `signal` and gives the exit status (-signal when it ended by one).
+  int StopListening(int signal) {
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    child = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  }
+
+  void AddMessage(std::time_t when, const std::string& text) {
+    std::ofstream log(sandbox.Path("console.log"), std::ios::app);
+    log << static_cast<long long>(when) << "\thost1\tadmin\tstation1\t" << text << '\n';
+  }
+  template <typename Condition>
+  static bool WaitFor(int seconds, Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+      if (condition()) return true;
+      Sleep(100);
+    }
+    return condition();
+  }
+  std::string Record() const { return TestSandbox::ReadFile(sandbox.Path("orvex-record.txt")); }
+  std::string Trace() const { return TestSandbox::ReadFile(sandbox.Path(std::string(kAgent) + ".log")); }
+  int RecordCount(const std::string& text) const {
+    const std::string record = Record();
+    int count = 0;
+    for (size_t at = record.find(text); at != std::string::npos; at = record.find(text, at + 1)) ++count;
+    return count;
+  }
+
+  TestSandbox sandbox;
+  pid_t child = -1;
+};
+
+TEST_F(ZeltlistenTest, AConsoleMessageAppendedWhileItRunsReachesOrvexWithinTwoPollIntervals) {
+  StartListening();
+  const auto appended = std::chrono::steady_clock::now();
+  AddMessage(std::time(nullptr), "ABC_W_1: disk almost full");
+  ASSERT_TRUE(WaitFor(2 * kPollSeconds + 5, [this] { return RecordCount("disk almost full") > 0; }))
+      << Record() << Trace();
+  EXPECT_LE(std::chrono::steady_clock::now() - appended, std::chrono::seconds(2 * kPollSeconds));
+  EXPECT_EQ(0, StopListening(SIGTERM));
+
+  const std::string record = Record();
+  EXPECT_EQ(0u, record.find("registerInstrumentation\t"));
+  EXPECT_NE(std::string::npos, record.find("sendEvent\t"));
+  EXPECT_EQ(1, RecordCount("disk almost full"));
+  const std::string lastLine = record.substr(record.rfind('\n', record.size() - 2) + 1);
+  EXPECT_EQ(0u, lastLine.find("unregisterInstrumentation\t")) << "the instrumentation is unregistered last";
+  const std::string trace = Trace();
+  const size_t stopped = trace.find("Stopped: received ");
+  ASSERT_NE(std::string::npos, stopped) << trace;
+  unsigned long long received = 0, forwarded = 0, queued = 1;
+  ASSERT_EQ(3, std::sscanf(trace.c_str() + stopped, "Stopped: received %llu, forwarded %llu, queued %llu", &received,
+                           &forwarded, &queued));
+  EXPECT_GE(received, 1u);
+  EXPECT_EQ(received, forwarded);
+  EXPECT_EQ(0u, queued);
+  EXPECT_TRUE(std::filesystem::exists(sandbox.Path("MarrowbyLstQueue.journal")));
+}
+
+TEST_F(ZeltlistenTest, AnEventOrvexRefusedBeforeAKillIsSentAfterTheRestart) {
+  // The message is in the first window the listener reads, so it is indicated at once.
+  const std::string log = config::EventLogKey(kAgent, "TNGlog");
+  const std::time_t now = std::time(nullptr);
+  CConfRepositoryManager::GetInstance()->SetStr(log.c_str(), "LastRefresh", std::to_string(now - 60).c_str());
+  AddMessage(now - 30, "ABC_E_2: link down");
+  TestSandbox::WriteFile(sandbox.Path("orvex-fault.properties"), "method=sendEvent\nmessage=server busy\n");
+  StartListening();
+  ASSERT_TRUE(WaitFor(2 * kPollSeconds, [this] { return Trace().find("was not accepted") != std::string::npos; }))
+      << Trace();
+  EXPECT_EQ(-SIGKILL, StopListening(SIGKILL));
+  EXPECT_EQ(0, RecordCount("link down"));
+
+  // The listener saved its progress, so only the queue journal still has the event.
+  std::filesystem::remove(sandbox.Path("orvex-fault.properties"));
+  StartListening();
+  ASSERT_TRUE(WaitFor(30, [this] { return RecordCount("link down") > 0; })) << Record() << Trace();
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  EXPECT_EQ(1, RecordCount("link down"));
+  EXPECT_NE(std::string::npos, Trace().find("1 queued operation(s) replayed")) << "the journal, not the listener, kept it";
+}
+
+}  // namespace
