@@ -95,6 +95,19 @@ class QueueTest : public ::testing::Test {
   std::unique_ptr<OperationJournal> Journal(const JournalIo& io = JournalIo::System()) {
     return std::make_unique<OperationJournal>(sandbox.Dir(), "TestLst", io);
   }
+  // Appends two operations "<prefix>1" and "<prefix>2" to the journal, acknowledging the
+  // first when asked.
+  void AppendTwo(const std::string& prefix, bool acknowledgeFirst) {
+    OperationJournal journal(sandbox.Dir(), "TestLst");
+    std::vector<QueuedOperation> pending;
+    ASSERT_EQ(1, journal.Open(&pending));
+    uint64_t first = 0, second = 0;
+    ASSERT_EQ(1, journal.Append({1, prefix + "1", "s", 0}, &first));
+    ASSERT_EQ(1, journal.Append({1, prefix + "2", "s", 0}, &second));
+    if (acknowledgeFirst) {
+      ASSERT_EQ(1, journal.Acknowledge(first));
+    }
+  }
   // Runs a queue over the journal until it drained, and gives what it forwarded.
   std::vector<std::string> ReplayWith(std::unique_ptr<OperationJournal> journal) {
     RecordingForwarder forwarder;
@@ -181,15 +194,7 @@ TEST_F(QueueTest, WhatIsNotForwardedBeforeTheDrainEndsStaysOnDiskOnlyWithTheJour
   }
 }
 
-TEST_F(QueueTest, TheJournalReplaysOnlyUnacknowledgedOperationsWithTheirContent) {
-  {
-    RecordingForwarder forwarder;
-    OperationQueue queue(Journal(), kFastRetries);
-    ASSERT_EQ(1, queue.Start(&forwarder));
-    queue.Push(1, "done", "first");
-    EXPECT_EQ(0u, queue.Close(5000));
-    EXPECT_EQ(0u, TestSandbox::ReadFile(sandbox.Path("TestLst.journal")).size()) << "an emptied queue empties the journal";
-  }
+TEST_F(QueueTest, AReplayedOperationKeepsItsCodeIdentifierAndStreamByteForByte) {
   {
     RecordingForwarder forwarder;
     forwarder.hold = true;
@@ -212,20 +217,12 @@ TEST_F(QueueTest, TheJournalReplaysOnlyUnacknowledgedOperationsWithTheirContent)
 }
 
 TEST_F(QueueTest, ATornOrDamagedTailIsIgnoredAndLaterAppendsAreStillReplayed) {
-  auto writeTwo = [this] {
-    OperationJournal journal(sandbox.Dir(), "TestLst");
-    std::vector<QueuedOperation> pending;
-    ASSERT_EQ(1, journal.Open(&pending));
-    uint64_t end = 0;
-    ASSERT_EQ(1, journal.Append({1, "one", "s1", 0}, &end));
-    ASSERT_EQ(1, journal.Append({1, "two", "s2", 0}, &end));
-  };
   const std::string path = sandbox.Path("TestLst.journal");
   for (const char* damage : {"cut", "flipped", "garbage length"}) {
     SCOPED_TRACE(damage);
     std::remove(path.c_str());
     std::remove(sandbox.Path("TestLst.ack").c_str());
-    writeTwo();
+    AppendTwo("", false);
     std::string bytes = TestSandbox::ReadFile(path);
     if (std::string(damage) == "cut") bytes.resize(bytes.size() - 1);
     if (std::string(damage) == "flipped") bytes[bytes.size() - 1] ^= 0x20;
@@ -236,7 +233,7 @@ TEST_F(QueueTest, ATornOrDamagedTailIsIgnoredAndLaterAppendsAreStillReplayed) {
     std::vector<QueuedOperation> pending;
     ASSERT_EQ(1, journal.Open(&pending));
     ASSERT_EQ(std::string(damage) == "garbage length" ? 2u : 1u, pending.size());
-    EXPECT_EQ("one", pending[0].id);
+    EXPECT_EQ("1", pending[0].id);
     uint64_t end = 0;
     ASSERT_EQ(1, journal.Append({1, "three", "s3", 0}, &end));
 
@@ -247,41 +244,16 @@ TEST_F(QueueTest, ATornOrDamagedTailIsIgnoredAndLaterAppendsAreStillReplayed) {
 }
 
 TEST_F(QueueTest, AnAckFileLeftPastTheEndOrUnreadableMeansReplayFromTheStart) {
-  const std::string journalPath = sandbox.Path("TestLst.journal");
-  {
-    OperationJournal journal(sandbox.Dir(), "TestLst");
-    std::vector<QueuedOperation> pending;
-    ASSERT_EQ(1, journal.Open(&pending));
-    uint64_t first = 0, second = 0;
-    ASSERT_EQ(1, journal.Append({1, "one", "s1", 0}, &first));
-    ASSERT_EQ(1, journal.Append({1, "two", "s2", 0}, &second));
-    ASSERT_EQ(1, journal.Acknowledge(first));
-  }
   // A crash while the journal was being emptied: the journal is empty, the offset is not.
-  TestSandbox::WriteFile(journalPath, "");
-  {
-    OperationJournal journal(sandbox.Dir(), "TestLst");
-    std::vector<QueuedOperation> pending;
-    ASSERT_EQ(1, journal.Open(&pending));
-    EXPECT_TRUE(pending.empty());
-    uint64_t end = 0;
-    ASSERT_EQ(1, journal.Append({1, "three", "s3", 0}, &end));
-    ASSERT_EQ(1, journal.Append({1, "four", "s4", 0}, &end));
-  }
-  EXPECT_EQ((std::vector<std::string>{"three", "four"}), ReplayWith(Journal()))
+  AppendTwo("old", true);
+  TestSandbox::WriteFile(sandbox.Path("TestLst.journal"), "");
+  AppendTwo("new", false);
+  EXPECT_EQ((std::vector<std::string>{"new1", "new2"}), ReplayWith(Journal()))
       << "the stale offset must not hide what was appended after the restart";
 
-  {
-    OperationJournal journal(sandbox.Dir(), "TestLst");
-    std::vector<QueuedOperation> pending;
-    ASSERT_EQ(1, journal.Open(&pending));
-    uint64_t first = 0, second = 0;
-    ASSERT_EQ(1, journal.Append({1, "five", "s5", 0}, &first));
-    ASSERT_EQ(1, journal.Append({1, "six", "s6", 0}, &second));
-    ASSERT_EQ(1, journal.Acknowledge(first));
-  }
+  AppendTwo("", true);
   TestSandbox::WriteFile(sandbox.Path("TestLst.ack"), "not an offset");
-  EXPECT_EQ((std::vector<std::string>{"five", "six"}), ReplayWith(Journal()));
+  EXPECT_EQ((std::vector<std::string>{"1", "2"}), ReplayWith(Journal()));
   EXPECT_TRUE(ReplayWith(Journal()).empty());
 }
 
