@@ -81,6 +81,13 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // The Java VM installs its own handlers for these signals (which end the process without
+  // a drain) and unblocks them in its threads, unless they are ignored when it starts.
+  // Ignored but blocked, they still stay pending for sigtimedwait on Linux.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGTERM, &ignore, nullptr);
+  sigaction(SIGINT, &ignore, nullptr);
 
   StartTrace(agent);
   CTraceUtils* trace = CTraceUtils::GetInstance();

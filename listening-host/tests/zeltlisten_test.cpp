@@ -17,6 +17,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "adapter_test_agent.h"
 
@@ -103,8 +104,26 @@ class ZeltlistenTest : public ::testing::Test {
   pid_t child = -1;
 };
 
+// Threads of the running program (the Java VM's among them) that would take SIGTERM or
+// SIGINT away from the main thread's wait, which stops the program in order.
+std::vector<std::string> ThreadsTakingStopSignals(pid_t pid) {
+  std::vector<std::string> threads;
+  const unsigned long long stopBits = (1ull << (SIGTERM - 1)) | (1ull << (SIGINT - 1));
+  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+    // The main thread's wait itself unblocks them while it waits.
+    if (task.path().filename() == std::to_string(pid)) continue;
+    const std::string status = TestSandbox::ReadFile(task.path().string() + "/status");
+    const size_t at = status.find("SigBlk:");
+    if (at == std::string::npos) continue;
+    if ((std::strtoull(status.c_str() + at + 7, nullptr, 16) & stopBits) != stopBits)
+      threads.push_back(TestSandbox::ReadFile(task.path().string() + "/comm"));
+  }
+  return threads;
+}
+
 TEST_F(ZeltlistenTest, AConsoleMessageAppendedWhileItRunsReachesOrvexWithinTwoPollIntervals) {
   StartListening();
+  EXPECT_EQ(std::vector<std::string>(), ThreadsTakingStopSignals(child));
   const auto appended = std::chrono::steady_clock::now();
   AddMessage(std::time(nullptr), "ABC_W_1: disk almost full");
   ASSERT_TRUE(WaitFor(2 * kPollSeconds + 5, [this] { return RecordCount("disk almost full") > 0; }))
