@@ -33,7 +33,8 @@ class ZeltlistenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv("APATH", ORVEX_ADAPTER_DIR, 1);
-    setenv("PATH", (std::string(CAUTIL_FOLDER) + ":" + std::getenv("PATH")).c_str(), 1);
+    savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (std::string(CAUTIL_FOLDER) + ":" + savedPath).c_str(), 1);
     setenv("TMPDIR", sandbox.Dir().c_str(), 1);
     setenv("CAUTIL_CONSOLE_LOG", sandbox.Path("console.log").c_str(), 1);
     typedef HRESULT(STDAPICALLTYPE * RegisterFunction)();
@@ -53,6 +54,7 @@ class ZeltlistenTest : public ::testing::Test {
       waitpid(child, nullptr, 0);
     }
     for (const char* name : {"APATH", "TMPDIR", "CAUTIL_CONSOLE_LOG"}) unsetenv(name);
+    setenv("PATH", savedPath.c_str(), 1);
   }
 
   // Starts zeltlisten -e and waits until it listens.
@@ -101,6 +103,7 @@ class ZeltlistenTest : public ::testing::Test {
   }
 
   TestSandbox sandbox;
+  std::string savedPath;
   pid_t child = -1;
 };
 
