@@ -1,4 +1,4 @@
-// The repository discovery's query texts, unchanged, through DBManager against a generated
+// The repository discovery's query texts, made by its own query builders, through DBManager against a generated
 // repository, compared with what SQL Server returns for the same data: identifiers in
 // uniqueidentifier text form, every value as text, NULL as the empty text.
 #include <auralink/db_manager.h>
@@ -12,6 +12,7 @@
 #include <set>
 
 #include "db/sqlite_dialect.h"
+#include "repository_queries.h"
 #include "db_test_repository.h"
 
 namespace {
@@ -20,30 +21,12 @@ using auralink::testing::ProgramFolder;
 using auralink::testing::SqliteFile;
 using auralink::testing::StandInRepositoryTest;
 using Rows = std::vector<TabEntry>;
+using namespace quillon;
 using Columns = std::vector<std::string>;
 
 static_assert(std::endian::native == std::endian::little,
               "the oracle reads a GUID's first three fields in memory order");
 
-const char* kInitialQuery = "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject";
-const char* kAllClassesQuery =
-    "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject WHERE (class_name IN (%s))";
-const char* kOneClassQuery =
-    "SELECT CONVERT(uniqueidentifier,uuid) AS uuid FROM tng_managedobject WHERE (class_name='%s')";
-const char* kWithParentsQuery =
-    "SELECT A.name,A.label,A.address,A.address_type,A.class_name,A.severity,A.date_ins,A.date_modify,B.status_text,"
-    "C.parent_class,CONVERT(uniqueidentifier,C.parent_uuid) AS parent_uuid FROM tng_managedobject AS A, tng_status AS "
-    "B, tng_inclusion AS C WHERE ((A.uuid = CONVERT(varbinary, CONVERT(uniqueidentifier, '%s'))) AND (A.status_no = "
-    "B.status_no) AND (A.uuid = C.child_uuid))";
-const char* kWithoutParentsQuery =
-    "SELECT A.name,A.label,A.address,A.address_type,A.class_name,A.severity,A.date_ins,A.date_modify,B.status_text "
-    "FROM tng_managedobject AS A, tng_status AS B WHERE ((A.uuid = CONVERT(varbinary, CONVERT(uniqueidentifier, "
-    "'%s'))) AND (A.status_no = B.status_no))";
-
-std::string Format(const char* pattern, const std::string& value) {
-  std::string text = pattern;
-  return text.replace(text.find("%s"), 2, value);
-}
 
 // SQL Server shows 16 bytes as a GUID whose first three fields are little-endian numbers.
 std::string SqlServerText(const std::string& bytes) {
@@ -133,29 +116,29 @@ class RepositoryQueries : public StandInRepositoryTest {
 };
 
 TEST_F(RepositoryQueries, EnumerateIdentifiersAsSqlServerDoes) {
-  DBManager db(dsn_.c_str(), kInitialQuery, nullptr);
+  DBManager db(dsn_.c_str(), kUuidQuery, nullptr);
   ASSERT_EQ(db.OpenDb(), 0);
   std::set<std::string> allClasses;
   for (const auto& object : oracle_->objects) allClasses.insert(object.className);
   ASSERT_GE(allClasses.size(), 10u);
 
-  ASSERT_EQ(db.MakeQuery(kInitialQuery, rows_, columns_), 0);
+  ASSERT_EQ(db.MakeQuery(kUuidQuery, rows_, columns_), 0);
   EXPECT_EQ(columns_, Columns{"uuid"});
   EXPECT_EQ(Sorted(rows_), Sorted(oracle_->Ids(allClasses)));
 
-  std::string classList;
   std::set<std::string> someClasses = {"Router", "Printer", "WindowsServer"};
-  for (const auto& name : someClasses) classList += (classList.empty() ? "'" : ",'") + name + "'";
-  ASSERT_EQ(db.MakeQuery(Format(kAllClassesQuery, classList), rows_, columns_), 0);
+  std::map<std::string, CGenericClass> listed;
+  for (const auto& name : someClasses) listed[name];
+  ASSERT_EQ(db.MakeQuery(AllClassesUuidQuery(listed), rows_, columns_), 0);
   EXPECT_EQ(columns_, Columns{"uuid"});
   EXPECT_EQ(Sorted(rows_), Sorted(oracle_->Ids(someClasses)));
 
-  ASSERT_EQ(db.MakeQuery(Format(kOneClassQuery, "Router"), rows_, columns_), 0);
+  ASSERT_EQ(db.MakeQuery(OneClassUuidQuery("Router"), rows_, columns_), 0);
   EXPECT_FALSE(rows_.empty());
   EXPECT_EQ(Sorted(rows_), Sorted(oracle_->Ids({"Router"})));
 
   // Class names are compared exactly.
-  ASSERT_EQ(db.MakeQuery(Format(kOneClassQuery, "router"), rows_, columns_), 0);
+  ASSERT_EQ(db.MakeQuery(OneClassUuidQuery("router"), rows_, columns_), 0);
   EXPECT_TRUE(rows_.empty());
   EXPECT_EQ(columns_, Columns{"uuid"});
 }
@@ -164,19 +147,19 @@ TEST_F(RepositoryQueries, EnumerateIdentifiersAsSqlServerDoes) {
 // source's entry for the life of the process.)
 TEST_F(RepositoryQueries, FetchEveryObjectAsSqlServerDoes) {
   Register(database_, "VAZUV");
-  DBManager db("VAZUV", kInitialQuery, nullptr);
+  DBManager db("VAZUV", kUuidQuery, nullptr);
   ASSERT_EQ(db.OpenDb(), 0);
   Columns withParentsColumns = kObjectColumns;
   withParentsColumns.insert(withParentsColumns.end(), {"parent_class", "parent_uuid"});
   std::map<size_t, int> parentCounts;
   int unreadable = 0;
   for (const auto& object : oracle_->objects) {
-    ASSERT_EQ(db.MakeQuery(Format(kWithParentsQuery, object.id), rows_, columns_), 0) << object.id;
+    ASSERT_EQ(db.MakeQuery(ObjectWithParentsQuery(object.id), rows_, columns_), 0) << object.id;
     EXPECT_EQ(columns_, withParentsColumns);
     EXPECT_EQ(Sorted(rows_), Sorted(oracle_->WithParents(object))) << object.id;
     ++parentCounts[rows_.size()];
     if (!rows_.empty()) continue;
-    ASSERT_EQ(db.MakeQuery(Format(kWithoutParentsQuery, object.id), rows_, columns_), 0) << object.id;
+    ASSERT_EQ(db.MakeQuery(ObjectWithoutParentsQuery(object.id), rows_, columns_), 0) << object.id;
     EXPECT_EQ(columns_, kObjectColumns);
     EXPECT_EQ(rows_, oracle_->WithoutParents(object)) << object.id;
     if (rows_.empty()) ++unreadable;
@@ -188,22 +171,22 @@ TEST_F(RepositoryQueries, FetchEveryObjectAsSqlServerDoes) {
 
 TEST_F(RepositoryQueries, ReadIdentifiersInEitherCaseAndRefuseOthers) {
   std::string callerText;
-  DBManager db(dsn_.c_str(), kInitialQuery, &callerText);
+  DBManager db(dsn_.c_str(), kUuidQuery, &callerText);
   ASSERT_EQ(db.OpenDb(), 0);
   const auto& object = oracle_->objects[5];
   std::string lower = object.id;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  ASSERT_EQ(db.MakeQuery(Format(kWithoutParentsQuery, lower), rows_, columns_), 0);
+  ASSERT_EQ(db.MakeQuery(ObjectWithoutParentsQuery(lower), rows_, columns_), 0);
   EXPECT_EQ(rows_, oracle_->WithoutParents(object));
 
   for (const char* bad : {"not-a-guid", "", "6F9619FF-8B86-D011-B42D-00C04FC964F"}) {
-    EXPECT_NE(db.MakeQuery(Format(kWithParentsQuery, bad), rows_, columns_), 0) << bad;
+    EXPECT_NE(db.MakeQuery(ObjectWithParentsQuery(bad), rows_, columns_), 0) << bad;
     EXPECT_NE(callerText.find("Conversion failed when converting from a character string to uniqueidentifier."),
               std::string::npos)
         << callerText;
   }
   // An apostrophe inside the identifier breaks the statement itself.
-  EXPECT_NE(db.MakeQuery(Format(kWithParentsQuery, "O'Brien"), rows_, columns_), 0);
+  EXPECT_NE(db.MakeQuery(ObjectWithParentsQuery("O'Brien"), rows_, columns_), 0);
 }
 
 // One object is read by its uuid and joined with its parents: every step must be an index
@@ -213,8 +196,9 @@ TEST_F(RepositoryQueries, FetchUsesIndexesOnly) {
   sqlite3_enable_load_extension(file.Handle(), 1);
   std::string module = ProgramFolder() + "/../lib/auralink_sqlite_dialect.so";
   ASSERT_EQ(sqlite3_load_extension(file.Handle(), module.c_str(), nullptr, nullptr), SQLITE_OK);
-  for (const char* query : {kWithParentsQuery, kWithoutParentsQuery}) {
-    std::string sql = auralink::db::TranslateConvertForSqlite(Format(query, oracle_->objects[0].id));
+  const std::string id = oracle_->objects[0].id;
+  for (const std::string& query : {ObjectWithParentsQuery(id), ObjectWithoutParentsQuery(id)}) {
+    std::string sql = auralink::db::TranslateConvertForSqlite(query);
     auto plan = file.Rows("EXPLAIN QUERY PLAN " + sql);
     ASSERT_FALSE(plan.empty());
     for (const auto& step : plan) EXPECT_EQ(step.back().find("SCAN"), std::string::npos) << step.back();

@@ -2,8 +2,10 @@
 
 #include <atlbase.h>
 #include <auralink/guids.h>
+#include <auralink/hub_components.h>
 #include <auralink/operation_codes.h>
 #include <auralink/payload_arrays.h>
+#include <auralink/processing_manager.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 #include <windows.h>
@@ -200,5 +202,9 @@ int CDiscoverer::Terminate() {
   if (hub) hub->Release();
   hub = nullptr;
   trace->LogMsg(0, kComponent, "The Hub has been released");
+  // The agent objects behind the hub hold the repository connection: end them before the
+  // process leaves COM.
+  CDiscoveryManager::GetInstance()->Shutdown();
+  CProcessingManager::GetInstance()->Shutdown();
   return adapter.Terminate();
 }

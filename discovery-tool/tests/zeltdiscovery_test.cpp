@@ -152,6 +152,8 @@ TEST_F(ZeltdiscoveryTest, ABulkRunHandsEverySupportedObjectToOrvexBetweenOneBegi
   expected.insert(expected.end(), {"commitDiscovery", "unregisterInstrumentation"});
   EXPECT_EQ(RecordedMethods(), expected);
   EXPECT_EQ(Field(Record()[1], 2), "BULK_DISCOVERY");
+  // The repository connection is closed before the program leaves COM.
+  EXPECT_NE(Trace().find("TNG database closed"), std::string::npos) << Trace();
 }
 
 TEST_F(ZeltdiscoveryTest, OneClassOrOneIdentifierMakesADeltaDiscovery) {
