@@ -6,6 +6,12 @@
 // discovery's own queries give when run directly through DBManager. The agent's classes
 // come from the supported-classes file installed beside the modules.
 //
+// Every object that the hub reads is also handed to "Quillon.Processing" through the
+// processing manager as a new instance (operation 1): the answer must be the instance, one
+// link per parent that the agent's link lines allow (or the one link to the unlinked-objects
+// aggregate when none does) and the status event, with the operations 1, 4..., 12, and every
+// stream well-formed XML naming the object, its parents and the link types.
+//
 //   spine-walk REGSVR TOUCHPOINT_MODULE QUILLON_MODULE WORK_DIR
 //
 // Exit status 0 when everything matched.
@@ -14,11 +20,13 @@
 #include <auralink/guids.h>
 #include <auralink/interfaces.h>
 #include <auralink/payload_arrays.h>
+#include <auralink/processing_manager.h>
 #include <auralink/remapper.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -26,6 +34,8 @@
 #include <vector>
 
 #include "repository_queries.h"
+#include "unlinked_objects.h"
+#include "xml_elements.h"
 
 namespace {
 
@@ -69,6 +79,113 @@ std::string ExpectedText(DBManager& db, const std::string& id) {
   return quillon::InstanceText(rows, columns);
 }
 
+// The fields of an attribute text in order, each name cut at "#" (parent_class#1 is a
+// parent_class), as the processing class reads them.
+std::vector<std::pair<std::string, std::string>> Fields(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (size_t start = 0, end; (end = text.find('|', start)) != std::string::npos; start = end + 1) {
+    const std::string piece = text.substr(start, end - start);
+    const size_t equals = piece.find('=');
+    if (equals == std::string::npos) continue;
+    fields.emplace_back(piece.substr(0, std::min(equals, piece.find('#'))), piece.substr(equals + 1));
+  }
+  return fields;
+}
+
+struct ExpectedLink {
+  std::string targetClass;  // as Orvex names it
+  std::string targetId;
+  std::string type;
+};
+
+// What the agent's files make of one object's parents: a link for every parent that a link
+// line joins to the object's class, in the parents' order, or the aggregate link.
+std::vector<ExpectedLink> ExpectedLinks(const std::string& text, const std::map<std::string, CGenericClass>& classes,
+                                        const std::vector<CGenericLink>& linkLines) {
+  std::string className, parentClass;
+  std::vector<ExpectedLink> links;
+  for (const auto& [name, value] : Fields(text)) {
+    if (name == "class_name") className = value;
+    if (name == "parent_class") parentClass = value;
+    if (name != "parent_uuid") continue;
+    for (const CGenericLink& line : linkLines) {
+      if (line.m_sourceClass == className && line.m_targetClass == parentClass) {
+        links.push_back({classes.at(parentClass).m_className, value, line.m_linkType});
+        break;
+      }
+    }
+  }
+  if (links.empty()) links.push_back({"Aggregate", quillon::kUnlinkedObjectsId, "GEPC"});
+  return links;
+}
+
+// One stream as XML: its elements, or a mismatch and nothing.
+std::vector<spine::XmlElement> Elements(const std::string& id, SAFEARRAY* objects, LONG index) {
+  std::string stream;
+  if (FAILED(auralink::GetStringElement(objects, index, &stream))) {
+    Fail("stream " + std::to_string(index) + " of " + id + " is not a string");
+    return {};
+  }
+  auto elements = spine::XmlElements::Read(stream);
+  if (!elements) {
+    Fail("stream " + std::to_string(index) + " of " + id + " is not well-formed: " + stream);
+    return {};
+  }
+  return *elements;
+}
+
+// Hands one object to "Quillon.Processing" as a new instance and checks what comes back.
+void CheckProcessing(const std::string& id, const std::string& text,
+                     const std::map<std::string, CGenericClass>& classes, const std::vector<CGenericLink>& linkLines) {
+  LONG opCount = -1, objCount = -1;
+  auralink::PayloadArray operations, objects;
+  if (!CProcessingManager::GetInstance()->ProcessingObject(kAgent, 1, id.c_str(), text.c_str(), &opCount,
+                                                           operations.Receive(), &objCount, objects.Receive())) {
+    Fail("processing of " + id + " failed");
+    return;
+  }
+  std::string className;
+  for (const auto& [name, value] : Fields(text)) {
+    if (name == "class_name") className = value;
+  }
+  const std::string orvexClass = classes.at(className).m_className;
+  const std::vector<ExpectedLink> links = ExpectedLinks(text, classes, linkLines);
+  const LONG count = static_cast<LONG>(links.size()) + 2;
+  if (opCount != count || objCount != count || operations.Count() != count || objects.Count() != count) {
+    Fail("processing of " + id + " gave " + std::to_string(objects.Count()) + " streams, expected " +
+         std::to_string(count));
+    return;
+  }
+  for (LONG i = 0; i < count; ++i) {
+    LONG operation = -1;
+    auralink::GetOperationElement(operations.Get(), i, &operation);
+    const LONG expected = i == 0 ? 1 : i == count - 1 ? 12 : 4;
+    if (operation != expected) Fail("operation " + std::to_string(i) + " of " + id + " is " + std::to_string(operation));
+  }
+
+  auto instance = Elements(id, objects.Get(), 0);
+  if (!instance.empty() && (instance[0].name != "instance" || instance[0].Attribute("id") != id ||
+                            instance[0].Attribute("class") != orvexClass)) {
+    Fail("the instance stream of " + id + " names another object");
+  }
+  for (size_t n = 0; n < links.size(); ++n) {
+    auto link = Elements(id, objects.Get(), static_cast<LONG>(n + 1));
+    if (link.empty()) continue;
+    if (link.size() != 3 || link[0].name != "link" || link[0].Attribute("type") != links[n].type ||
+        link[1].name != "source" || link[1].Attribute("id") != id || link[1].Attribute("class") != orvexClass ||
+        link[2].name != "target" || link[2].Attribute("id") != links[n].targetId ||
+        link[2].Attribute("class") != links[n].targetClass) {
+      Fail("link " + std::to_string(n) + " of " + id + " is not the " + links[n].type + " link to " +
+           links[n].targetId);
+    }
+  }
+  auto event = Elements(id, objects.Get(), count - 1);
+  if (!event.empty() && (event[0].name != "event" || event[0].Attribute("objectId") != id ||
+                         event[0].Attribute("objectClass") != orvexClass)) {
+    Fail("the event stream of " + id + " names another object");
+  }
+}
+
 std::vector<std::string> Enumerate(IHub* hub, const std::string& className) {
   LONG count = -1;
   auralink::PayloadArray ids;
@@ -95,7 +212,8 @@ int Walk() {
   if (hub->SetAgentName(CComBSTR(kAgent)) != S_OK) Fail("SetAgentName");
 
   std::map<std::string, CGenericClass> classes;
-  if (!CRemapper::GetInstance()->GetClasses(kAgent, classes)) {
+  std::vector<CGenericLink> linkLines;
+  if (!CRemapper::GetInstance()->GetClasses(kAgent, classes) || !CRemapper::GetInstance()->GetLinks(kAgent, linkLines)) {
     std::printf("cannot read the supported classes of %s\n", kAgent);
     return 1;
   }
@@ -147,11 +265,14 @@ int Walk() {
       Fail("GetInstance(" + ids[i] + ") failed");
     } else if (instance.ToNarrow() != expected) {
       Fail("object " + ids[i] + ":\n  hub:    " + instance.ToNarrow() + "\n  direct: " + expected);
+    } else {
+      CheckProcessing(ids[i], expected, classes, linkLines);
     }
   }
   db.CloseDb();
-  std::printf("%zu identifiers, %zu objects compared, %zu without a status row, %d mismatches\n", ids.size(),
-              fetched, unreadable, failures);
+  if (!CProcessingManager::GetInstance()->Shutdown()) Fail("the processing class did not terminate");
+  std::printf("%zu identifiers, %zu objects compared and processed, %zu without a status row, %d mismatches\n",
+              ids.size(), fetched, unreadable, failures);
   return failures == 0 && fetched > 1 ? 0 : 1;
 }
 
