@@ -30,12 +30,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "repository_queries.h"
 #include "unlinked_objects.h"
-#include "xml_elements.h"
+#include "model_xml_reader.h"
 
 namespace {
 
@@ -119,19 +120,23 @@ std::vector<ExpectedLink> ExpectedLinks(const std::string& text, const std::map<
   return links;
 }
 
-// One stream as XML: its elements, or a mismatch and nothing.
-std::vector<spine::XmlElement> Elements(const std::string& id, SAFEARRAY* objects, LONG index) {
+// One stream as XML, or a mismatch and nothing.
+std::optional<model_test::XmlElement> Element(const std::string& id, SAFEARRAY* objects, LONG index) {
   std::string stream;
   if (FAILED(auralink::GetStringElement(objects, index, &stream))) {
     Fail("stream " + std::to_string(index) + " of " + id + " is not a string");
-    return {};
+    return std::nullopt;
   }
-  auto elements = spine::XmlElements::Read(stream);
-  if (!elements) {
-    Fail("stream " + std::to_string(index) + " of " + id + " is not well-formed: " + stream);
-    return {};
-  }
-  return *elements;
+  model_test::XmlReader reader;
+  auto root = reader.Read(stream);
+  if (!root) Fail("stream " + std::to_string(index) + " of " + id + " is not XML (" + reader.Error() + "): " + stream);
+  return root;
+}
+
+// The attribute's value, or a text no stream holds.
+std::string Attribute(const model_test::XmlElement& element, const char* name) {
+  const std::string* value = element.Attribute(name);
+  return value ? *value : "<absent>";
 }
 
 // Hands one object to "Quillon.Processing" as a new instance and checks what comes back.
@@ -163,25 +168,26 @@ void CheckProcessing(const std::string& id, const std::string& text,
     if (operation != expected) Fail("operation " + std::to_string(i) + " of " + id + " is " + std::to_string(operation));
   }
 
-  auto instance = Elements(id, objects.Get(), 0);
-  if (!instance.empty() && (instance[0].name != "instance" || instance[0].Attribute("id") != id ||
-                            instance[0].Attribute("class") != orvexClass)) {
+  auto instance = Element(id, objects.Get(), 0);
+  if (instance && (instance->name != "instance" || Attribute(*instance, "id") != id ||
+                   Attribute(*instance, "class") != orvexClass)) {
     Fail("the instance stream of " + id + " names another object");
   }
   for (size_t n = 0; n < links.size(); ++n) {
-    auto link = Elements(id, objects.Get(), static_cast<LONG>(n + 1));
-    if (link.empty()) continue;
-    if (link.size() != 3 || link[0].name != "link" || link[0].Attribute("type") != links[n].type ||
-        link[1].name != "source" || link[1].Attribute("id") != id || link[1].Attribute("class") != orvexClass ||
-        link[2].name != "target" || link[2].Attribute("id") != links[n].targetId ||
-        link[2].Attribute("class") != links[n].targetClass) {
+    auto link = Element(id, objects.Get(), static_cast<LONG>(n + 1));
+    if (!link) continue;
+    const auto& ends = link->children;
+    if (link->name != "link" || Attribute(*link, "type") != links[n].type || ends.size() != 2 ||
+        ends[0].name != "source" || Attribute(ends[0], "id") != id || Attribute(ends[0], "class") != orvexClass ||
+        ends[1].name != "target" || Attribute(ends[1], "id") != links[n].targetId ||
+        Attribute(ends[1], "class") != links[n].targetClass) {
       Fail("link " + std::to_string(n) + " of " + id + " is not the " + links[n].type + " link to " +
            links[n].targetId);
     }
   }
-  auto event = Elements(id, objects.Get(), count - 1);
-  if (!event.empty() && (event[0].name != "event" || event[0].Attribute("objectId") != id ||
-                         event[0].Attribute("objectClass") != orvexClass)) {
+  auto event = Element(id, objects.Get(), count - 1);
+  if (event && (event->name != "event" || Attribute(*event, "objectId") != id ||
+                Attribute(*event, "objectClass") != orvexClass)) {
     Fail("the event stream of " + id + " names another object");
   }
 }
