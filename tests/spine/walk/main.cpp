@@ -34,9 +34,9 @@
 #include <string>
 #include <vector>
 
+#include "model_xml_reader.h"
 #include "repository_queries.h"
 #include "unlinked_objects.h"
-#include "model_xml_reader.h"
 
 namespace {
 
