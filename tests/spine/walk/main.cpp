@@ -6,6 +6,12 @@
 // discovery's own queries give when run directly through DBManager. The agent's classes
 // come from the supported-classes file installed beside the modules.
 //
+// Every object that the hub reads is also handed to "Quillon.Processing" through the
+// processing manager as a new instance (operation 1): the answer must be the instance, one
+// link per parent that the agent's link lines allow (or the one link to the unlinked-objects
+// aggregate when none does) and the status event, with the operations 1, 4..., 12, and every
+// stream well-formed XML naming the object, its parents and the link types.
+//
 //   spine-walk REGSVR TOUCHPOINT_MODULE QUILLON_MODULE WORK_DIR
 //
 // Exit status 0 when everything matched.
@@ -14,18 +20,23 @@
 #include <auralink/guids.h>
 #include <auralink/interfaces.h>
 #include <auralink/payload_arrays.h>
+#include <auralink/processing_manager.h>
 #include <auralink/remapper.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "model_xml_reader.h"
 #include "repository_queries.h"
+#include "unlinked_objects.h"
 
 namespace {
 
@@ -69,6 +80,118 @@ std::string ExpectedText(DBManager& db, const std::string& id) {
   return quillon::InstanceText(rows, columns);
 }
 
+// The fields of an attribute text in order, each name cut at "#" (parent_class#1 is a
+// parent_class), as the processing class reads them.
+std::vector<std::pair<std::string, std::string>> Fields(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> fields;
+  for (size_t start = 0, end; (end = text.find('|', start)) != std::string::npos; start = end + 1) {
+    const std::string piece = text.substr(start, end - start);
+    const size_t equals = piece.find('=');
+    if (equals == std::string::npos) continue;
+    fields.emplace_back(piece.substr(0, std::min(equals, piece.find('#'))), piece.substr(equals + 1));
+  }
+  return fields;
+}
+
+struct ExpectedLink {
+  std::string targetClass;  // as Orvex names it
+  std::string targetId;
+  std::string type;
+};
+
+// What the agent's files make of one object's parents: a link for every parent that a link
+// line joins to the object's class, in the parents' order, or the aggregate link.
+std::vector<ExpectedLink> ExpectedLinks(const std::string& text, const std::map<std::string, CGenericClass>& classes,
+                                        const std::vector<CGenericLink>& linkLines) {
+  std::string className, parentClass;
+  std::vector<ExpectedLink> links;
+  for (const auto& [name, value] : Fields(text)) {
+    if (name == "class_name") className = value;
+    if (name == "parent_class") parentClass = value;
+    if (name != "parent_uuid") continue;
+    for (const CGenericLink& line : linkLines) {
+      if (line.m_sourceClass == className && line.m_targetClass == parentClass) {
+        links.push_back({classes.at(parentClass).m_className, value, line.m_linkType});
+        break;
+      }
+    }
+  }
+  if (links.empty()) links.push_back({"Aggregate", quillon::kUnlinkedObjectsId, "GEPC"});
+  return links;
+}
+
+// One stream as XML, or a mismatch and nothing.
+std::optional<model_test::XmlElement> Element(const std::string& id, SAFEARRAY* objects, LONG index) {
+  std::string stream;
+  if (FAILED(auralink::GetStringElement(objects, index, &stream))) {
+    Fail("stream " + std::to_string(index) + " of " + id + " is not a string");
+    return std::nullopt;
+  }
+  model_test::XmlReader reader;
+  auto root = reader.Read(stream);
+  if (!root) Fail("stream " + std::to_string(index) + " of " + id + " is not XML (" + reader.Error() + "): " + stream);
+  return root;
+}
+
+// The attribute's value, or a text no stream holds.
+std::string Attribute(const model_test::XmlElement& element, const char* name) {
+  const std::string* value = element.Attribute(name);
+  return value ? *value : "<absent>";
+}
+
+// Hands one object to "Quillon.Processing" as a new instance and checks what comes back.
+void CheckProcessing(const std::string& id, const std::string& text,
+                     const std::map<std::string, CGenericClass>& classes, const std::vector<CGenericLink>& linkLines) {
+  LONG opCount = -1, objCount = -1;
+  auralink::PayloadArray operations, objects;
+  if (!CProcessingManager::GetInstance()->ProcessingObject(kAgent, 1, id.c_str(), text.c_str(), &opCount,
+                                                           operations.Receive(), &objCount, objects.Receive())) {
+    Fail("processing of " + id + " failed");
+    return;
+  }
+  std::string className;
+  for (const auto& [name, value] : Fields(text)) {
+    if (name == "class_name") className = value;
+  }
+  const std::string orvexClass = classes.at(className).m_className;
+  const std::vector<ExpectedLink> links = ExpectedLinks(text, classes, linkLines);
+  const LONG count = static_cast<LONG>(links.size()) + 2;
+  if (opCount != count || objCount != count || operations.Count() != count || objects.Count() != count) {
+    Fail("processing of " + id + " gave " + std::to_string(objects.Count()) + " streams, expected " +
+         std::to_string(count));
+    return;
+  }
+  for (LONG i = 0; i < count; ++i) {
+    LONG operation = -1;
+    auralink::GetOperationElement(operations.Get(), i, &operation);
+    const LONG expected = i == 0 ? 1 : i == count - 1 ? 12 : 4;
+    if (operation != expected) Fail("operation " + std::to_string(i) + " of " + id + " is " + std::to_string(operation));
+  }
+
+  auto instance = Element(id, objects.Get(), 0);
+  if (instance && (instance->name != "instance" || Attribute(*instance, "id") != id ||
+                   Attribute(*instance, "class") != orvexClass)) {
+    Fail("the instance stream of " + id + " names another object");
+  }
+  for (size_t n = 0; n < links.size(); ++n) {
+    auto link = Element(id, objects.Get(), static_cast<LONG>(n + 1));
+    if (!link) continue;
+    const auto& ends = link->children;
+    if (link->name != "link" || Attribute(*link, "type") != links[n].type || ends.size() != 2 ||
+        ends[0].name != "source" || Attribute(ends[0], "id") != id || Attribute(ends[0], "class") != orvexClass ||
+        ends[1].name != "target" || Attribute(ends[1], "id") != links[n].targetId ||
+        Attribute(ends[1], "class") != links[n].targetClass) {
+      Fail("link " + std::to_string(n) + " of " + id + " is not the " + links[n].type + " link to " +
+           links[n].targetId);
+    }
+  }
+  auto event = Element(id, objects.Get(), count - 1);
+  if (event && (event->name != "event" || Attribute(*event, "objectId") != id ||
+                Attribute(*event, "objectClass") != orvexClass)) {
+    Fail("the event stream of " + id + " names another object");
+  }
+}
+
 std::vector<std::string> Enumerate(IHub* hub, const std::string& className) {
   LONG count = -1;
   auralink::PayloadArray ids;
@@ -95,7 +218,8 @@ int Walk() {
   if (hub->SetAgentName(CComBSTR(kAgent)) != S_OK) Fail("SetAgentName");
 
   std::map<std::string, CGenericClass> classes;
-  if (!CRemapper::GetInstance()->GetClasses(kAgent, classes)) {
+  std::vector<CGenericLink> linkLines;
+  if (!CRemapper::GetInstance()->GetClasses(kAgent, classes) || !CRemapper::GetInstance()->GetLinks(kAgent, linkLines)) {
     std::printf("cannot read the supported classes of %s\n", kAgent);
     return 1;
   }
@@ -147,11 +271,14 @@ int Walk() {
       Fail("GetInstance(" + ids[i] + ") failed");
     } else if (instance.ToNarrow() != expected) {
       Fail("object " + ids[i] + ":\n  hub:    " + instance.ToNarrow() + "\n  direct: " + expected);
+    } else {
+      CheckProcessing(ids[i], expected, classes, linkLines);
     }
   }
   db.CloseDb();
-  std::printf("%zu identifiers, %zu objects compared, %zu without a status row, %d mismatches\n", ids.size(),
-              fetched, unreadable, failures);
+  if (!CProcessingManager::GetInstance()->Shutdown()) Fail("the processing class did not terminate");
+  std::printf("%zu identifiers, %zu objects compared and processed, %zu without a status row, %d mismatches\n",
+              ids.size(), fetched, unreadable, failures);
   return failures == 0 && fetched > 1 ? 0 : 1;
 }
 
