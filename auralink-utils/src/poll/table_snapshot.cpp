@@ -30,7 +30,7 @@ size_t ReadCount(std::string_view text, size_t& at) {
 }
 
 void AppendValue(std::string& text, const std::string& value) {
-  if (value.find_first_of(std::string_view("\0\1", 2)) == std::string::npos) {
+  if (std::none_of(value.begin(), value.end(), [](char c) { return c == kEnd || c == kEscape; })) {
     text += value;
   } else {
     for (char c : value) {
@@ -202,9 +202,12 @@ TableSnapshot SnapshotBuilder::Finish() {
   std::vector<size_t> cursors;
   std::vector<std::string_view> copies;
   for (size_t first = 0; first < pending_.size();) {
-    const std::string_view key = snapshot.At(pending_[first].entry).key;
+    // Rows of one object share their prefix; most neighbours differ in it, and their
+    // records need not be read at all.
     size_t last = first + 1;
-    while (last < pending_.size() && snapshot.At(pending_[last].entry).key == key) ++last;
+    while (last < pending_.size() && pending_[last].prefix == pending_[first].prefix &&
+           snapshot.At(pending_[last].entry).key == snapshot.At(pending_[first].entry).key)
+      ++last;
     if (last - first == 1) {
       snapshot.entries_.push_back(pending_[first].entry);
       first = last;
@@ -231,7 +234,7 @@ TableSnapshot SnapshotBuilder::Finish() {
       AppendCount(attributes_, copies.size());
       for (std::string_view copy : copies) attributes_ += copy;
     }
-    key_.assign(key);
+    key_.assign(snapshot.At(pending_[first].entry).key);
     snapshot.entries_.push_back(snapshot.Store(key_, attributes_));
     first = last;
   }
