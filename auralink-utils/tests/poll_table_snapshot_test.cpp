@@ -107,21 +107,37 @@ TEST(TableSnapshotTest, KeysOfSeveralColumnsIdentifyRowsTogether) {
 }
 
 TEST(TableSnapshotTest, AnyTextSurvivesAndKeysThatBeginAlikeStayApart) {
-  // Values holding the bytes the snapshot uses inside, and keys that are the beginning of
-  // one another, in one key column and across two.
+  // Values holding the bytes the snapshot uses inside, identifiers and texts that nearly
+  // are, and keys that are the beginning of one another, in one key column and across two.
   SnapshotQuery keyed = BuildSnapshotQuery("t", {"a", "b", "v"}, {"a", "b"}, {}, {}, {});
   const std::string odd("x\0y\1z\2|=", 8);
-  std::vector<TabEntry> rows = {TabEntry({"A", "", "1"}), TabEntry({"AB", "", "2"}), TabEntry({"A", "B", "3"}),
-                                TabEntry({"", "AB", "4"}), TabEntry({odd, odd, odd})};
+  const std::string id = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6A7B", lower = "0123abcd-4567-89ef-0a1b-2c3d4e5f6a7b";
+  const std::string marked = "\2" + id.substr(0, 16);
+  std::vector<TabEntry> rows = {TabEntry({"A", "", "1"}),   TabEntry({"AB", "", "2"}),      TabEntry({"A", "B", "3"}),
+                                TabEntry({"", "AB", "4"}),  TabEntry({odd, odd, odd}),      TabEntry({id, lower, id}),
+                                TabEntry({id, marked, id}), TabEntry({id, id + "0", lower})};
   TableSnapshot snapshot = TableSnapshot::Build(keyed, rows);
-  ASSERT_EQ(snapshot.Size(), 5u);
-  std::vector<std::string> keys;
-  for (size_t i = 0; i < snapshot.Size(); ++i) keys.push_back(snapshot.Key(i));
+  ASSERT_EQ(snapshot.Size(), rows.size());
+  std::vector<std::string> keys, streams;
+  for (size_t i = 0; i < snapshot.Size(); ++i) {
+    keys.push_back(snapshot.Key(i));
+    streams.push_back(snapshot.Stream(i));
+  }
   std::sort(keys.begin(), keys.end());
-  std::vector<std::string> expected = {"a=A|b=B|", "a=A|b=|", "a=AB|b=|", "a=" + odd + "|b=" + odd + "|",
-                                       "a=|b=AB|"};
+  std::sort(streams.begin(), streams.end());
+  std::vector<std::string> expected = {"a=A|b=B|",
+                                       "a=A|b=|",
+                                       "a=AB|b=|",
+                                       "a=" + odd + "|b=" + odd + "|",
+                                       "a=|b=AB|",
+                                       "a=" + id + "|b=" + lower + "|",
+                                       "a=" + id + "|b=" + marked + "|",
+                                       "a=" + id + "|b=" + id + "0|"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(keys, expected);
+  expected = {"v=1|", "v=2|", "v=3|", "v=4|", "v=" + odd + "|", "v=" + id + "|", "v=" + id + "|", "v=" + lower + "|"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(streams, expected);
 
   // Only the odd value changing is a modification, reported with its text as it is.
   std::vector<TabEntry> changed = rows;

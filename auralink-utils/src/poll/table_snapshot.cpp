@@ -8,8 +8,59 @@ namespace auralink::poll {
 namespace {
 
 constexpr size_t kBlockSize = 1 << 20;
-constexpr char kEnd = '\0';     // after each value
-constexpr char kEscape = '\1';  // before an escaped 0x00 (as 0x01) or 0x01 (as 0x02)
+constexpr char kEnd = '\0';         // after each value
+constexpr char kEscape = '\1';      // before an escaped 0x00, 0x01 or 0x02 (as 0x01, 0x02, 0x03)
+constexpr char kIdentifier = '\2';  // before the 16 bytes of an identifier in text form
+constexpr size_t kIdentifierText = 36;
+constexpr size_t kIdentifierBytes = 16;
+
+bool IsDash(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX" in upper case, as identifiers are read: kept as
+// their 16 bytes, less than half their text.
+bool AppendIdentifier(std::string& text, const std::string& value) {
+  if (value.size() != kIdentifierText) return false;
+  unsigned char bytes[kIdentifierBytes];
+  size_t digits = 0;
+  for (size_t i = 0; i < kIdentifierText; ++i) {
+    if (IsDash(i)) {
+      if (value[i] != '-') return false;
+      continue;
+    }
+    int digit = HexDigit(value[i]);
+    if (digit < 0) return false;
+    if (digits % 2 == 0)
+      bytes[digits / 2] = static_cast<unsigned char>(digit << 4);
+    else
+      bytes[digits / 2] |= static_cast<unsigned char>(digit);
+    ++digits;
+  }
+  text += kIdentifier;
+  text.append(reinterpret_cast<const char*>(bytes), kIdentifierBytes);
+  return true;
+}
+
+void ReadIdentifier(std::string_view text, size_t& at, std::string& into) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  ++at;  // the marker
+  size_t digit = 0;
+  for (size_t i = 0; i < kIdentifierText; ++i) {
+    if (IsDash(i)) {
+      into += '-';
+      continue;
+    }
+    unsigned char byte = at + digit / 2 < text.size() ? static_cast<unsigned char>(text[at + digit / 2]) : 0;
+    into += kDigits[digit % 2 == 0 ? byte >> 4 : byte & 0x0F];
+    ++digit;
+  }
+  at += kIdentifierBytes;
+}
 
 void AppendCount(std::string& text, size_t count) {
   do {
@@ -29,12 +80,15 @@ size_t ReadCount(std::string_view text, size_t& at) {
   return count;
 }
 
+bool IsInternal(char c) { return c == kEnd || c == kEscape || c == kIdentifier; }
+
 void AppendValue(std::string& text, const std::string& value) {
-  if (std::none_of(value.begin(), value.end(), [](char c) { return c == kEnd || c == kEscape; })) {
+  if (AppendIdentifier(text, value)) return;
+  if (std::none_of(value.begin(), value.end(), IsInternal)) {
     text += value;
   } else {
     for (char c : value) {
-      if (c == kEnd || c == kEscape) {
+      if (IsInternal(c)) {
         text += kEscape;
         text += static_cast<char>(c + 1);
       } else {
@@ -47,6 +101,7 @@ void AppendValue(std::string& text, const std::string& value) {
 
 // Appends the value at `at` as it was, and moves `at` past it.
 void ReadValue(std::string_view text, size_t& at, std::string& into) {
+  if (at < text.size() && text[at] == kIdentifier) return ReadIdentifier(text, at, into);
   while (at < text.size() && text[at] != kEnd) {
     if (text[at] == kEscape && at + 1 < text.size()) {
       into += static_cast<char>(text[at + 1] - 1);
@@ -60,6 +115,10 @@ void ReadValue(std::string_view text, size_t& at, std::string& into) {
 
 void SkipValues(std::string_view text, size_t& at, size_t count) {
   for (size_t i = 0; i < count && at < text.size(); ++i) {
+    if (text[at] == kIdentifier) {
+      at = std::min(text.size(), at + 1 + kIdentifierBytes);
+      continue;
+    }
     const void* end = std::memchr(text.data() + at, kEnd, text.size() - at);
     at = end ? static_cast<size_t>(static_cast<const char*>(end) - text.data()) + 1 : text.size();
   }

@@ -5,10 +5,12 @@
 // Encoding. A snapshot keeps values, not streams: the column names are the same for every
 // object and are put back only when an object is reported. Each object is one record:
 // its key part and its attribute part, each length given first. A value is its bytes with
-// 0x00 and 0x01 escaped (as 0x01 0x01 and 0x01 0x02) and a 0x00 after it, so that records
-// compare byte by byte as their values compare one by one. The attribute part gives, for
-// each table with columns, the number of the table's distinct rows for the object, then
-// their values.
+// 0x00, 0x01 and 0x02 escaped (as 0x01 0x01, 0x01 0x02 and 0x01 0x03) and a 0x00 after it;
+// an identifier in its upper-case text form is 0x02 and its 16 bytes instead, less than
+// half its text. Records thus compare byte by byte as their values compare one by one
+// (identifiers among themselves, texts among themselves), and equal only when all their
+// values are equal. The attribute part gives, for each table with columns, the number of
+// the table's distinct rows for the object, then their values.
 #pragma once
 #include <auralink/db_manager.h>
 
