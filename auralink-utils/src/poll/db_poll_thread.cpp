@@ -133,22 +133,23 @@ class RowCollector final : public DBManager::RowReceiver {
   std::vector<TabEntry>& rows_;
 };
 
-}  // namespace
-
-int DbPollThrd::GetInitialSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
-  rows.clear();
+int CollectSnapshot(DbPollThrd& poller, bool initial, std::vector<std::string>& columns,
+                    std::vector<TabEntry>& rows) {
   RowCollector collector(rows);
-  if (TakeSnapshot(true, columns, collector)) return 1;
+  collector.Restart();
+  if (poller.TakeSnapshot(initial, columns, collector)) return 1;
   rows.clear();
   return 0;
 }
 
+}  // namespace
+
+int DbPollThrd::GetInitialSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
+  return CollectSnapshot(*this, true, columns, rows);
+}
+
 int DbPollThrd::GetSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
-  rows.clear();
-  RowCollector collector(rows);
-  if (TakeSnapshot(false, columns, collector)) return 1;
-  rows.clear();
-  return 0;
+  return CollectSnapshot(*this, false, columns, rows);
 }
 
 int DbPollThrd::Start() {
