@@ -130,6 +130,30 @@ uint64_t Prefix(std::string_view key) {
   return prefix;
 }
 
+// The attribute part of one object from the attribute parts of its rows: each table's
+// distinct rows, in the order of their values, so that the numbering of repeated fields
+// does not depend on the order in which the rows came.
+void MergeAttributes(const SnapshotLayout& layout, const std::vector<std::string_view>& parts, std::string& into) {
+  std::vector<size_t> cursors(parts.size(), 0);
+  std::vector<std::string_view> copies;
+  for (const std::vector<size_t>& columns : layout.slotColumns) {
+    if (columns.empty()) continue;
+    copies.clear();
+    for (size_t part = 0; part < parts.size(); ++part) {
+      size_t& at = cursors[part];
+      for (size_t count = ReadCount(parts[part], at); count > 0; --count) {
+        size_t start = at;
+        SkipValues(parts[part], at, columns.size());
+        copies.push_back(parts[part].substr(start, at - start));
+      }
+    }
+    std::sort(copies.begin(), copies.end());
+    copies.erase(std::unique(copies.begin(), copies.end()), copies.end());
+    AppendCount(into, copies.size());
+    for (std::string_view copy : copies) into += copy;
+  }
+}
+
 }  // namespace
 
 SnapshotLayout::SnapshotLayout(const SnapshotQuery& query) : slotColumns(query.slotCount) {
@@ -247,7 +271,18 @@ bool SnapshotBuilder::Row(const TabEntry& row) {
     if (!none)
       for (size_t column : columns) AppendValue(attributes_, row.GetAt(column));
   }
-  pending_.push_back({Prefix(key_), snapshot_.Store(key_, attributes_)});
+  const uint64_t prefix = Prefix(key_);
+  // A row of the object before: the two become one record in place of the last one, so
+  // that rows sent by key leave no record behind.
+  if (!pending_.empty() && pending_.back().prefix == prefix && snapshot_.At(pending_.back().entry).key == key_) {
+    TableSnapshot::Entry& last = pending_.back().entry;
+    merged_.clear();
+    MergeAttributes(*layout_, {snapshot_.At(last).attributes, attributes_}, merged_);
+    snapshot_.lastBlockUsed_ = last.offset;  // the last record stored
+    last = snapshot_.Store(key_, merged_);
+    return true;
+  }
+  pending_.push_back({prefix, snapshot_.Store(key_, attributes_)});
   return true;
 }
 
@@ -258,8 +293,7 @@ TableSnapshot SnapshotBuilder::Finish() {
   });
 
   snapshot.entries_.reserve(pending_.size());
-  std::vector<size_t> cursors;
-  std::vector<std::string_view> copies;
+  std::vector<std::string_view> parts;
   for (size_t first = 0; first < pending_.size();) {
     // Rows of one object share their prefix; most neighbours differ in it, and their
     // records need not be read at all.
@@ -272,27 +306,11 @@ TableSnapshot SnapshotBuilder::Finish() {
       first = last;
       continue;
     }
-    // Several rows of one object: each table's distinct rows, in the order of their values
-    // so that the numbering of repeated fields does not depend on the order of the rows.
-    cursors.assign(last - first, 0);
+    // Several rows of one object that did not come one after the other.
+    parts.clear();
+    for (size_t member = first; member < last; ++member) parts.push_back(snapshot.At(pending_[member].entry).attributes);
     attributes_.clear();
-    for (const std::vector<size_t>& columns : layout_->slotColumns) {
-      if (columns.empty()) continue;
-      copies.clear();
-      for (size_t member = first; member < last; ++member) {
-        std::string_view attributes = snapshot.At(pending_[member].entry).attributes;
-        size_t& at = cursors[member - first];
-        for (size_t count = ReadCount(attributes, at); count > 0; --count) {
-          size_t start = at;
-          SkipValues(attributes, at, columns.size());
-          copies.push_back(attributes.substr(start, at - start));
-        }
-      }
-      std::sort(copies.begin(), copies.end());
-      copies.erase(std::unique(copies.begin(), copies.end()), copies.end());
-      AppendCount(attributes_, copies.size());
-      for (std::string_view copy : copies) attributes_ += copy;
-    }
+    MergeAttributes(*layout_, parts, attributes_);
     key_.assign(snapshot.At(pending_[first].entry).key);
     snapshot.entries_.push_back(snapshot.Store(key_, attributes_));
     first = last;

@@ -94,7 +94,7 @@ class SnapshotBuilder final : public DBManager::RowReceiver {
   std::shared_ptr<const SnapshotLayout> layout_;
   TableSnapshot snapshot_;
   std::vector<Pending> pending_;
-  std::string key_, attributes_;  // reused for each row
+  std::string key_, attributes_, merged_;  // reused for each row
 };
 
 // Calls `report` for every object created, modified or deleted from `before` to `after`,
