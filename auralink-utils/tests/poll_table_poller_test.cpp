@@ -49,8 +49,7 @@ class ScriptedPoller : public DbPollThrd {
         script_(std::move(script)),
         stopOnReport_(stopOnReport) {}
   ~ScriptedPoller() override { Stop(); }
-  int GetInitialSnapshot(Strings& columns, std::vector<TabEntry>& rows) override { return Next(columns, rows); }
-  int GetSnapshot(Strings& columns, std::vector<TabEntry>& rows) override { return Next(columns, rows); }
+  int TakeSnapshot(bool, Strings& columns, DBManager::RowReceiver& rows) override { return Next(columns, rows); }
   void OnTableEvent(short operation, std::string key, std::string stream) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -69,16 +68,16 @@ class ScriptedPoller : public DbPollThrd {
   static Strings& Keys() { static Strings keys{"uuid"}; return keys; }
   static Strings& NoColumns() { static Strings none; return none; }
 
-  int Next(Strings& columns, std::vector<TabEntry>& rows) {
+  int Next(Strings& columns, DBManager::RowReceiver& rows) {
     const std::optional<Strings>& step = script_[std::min<size_t>(static_cast<size_t>(taken.load()), script_.size() - 1)];
     ++taken;
-    rows.clear();
+    rows.Restart();
     columns = {"t.uuid", "t.v"};
     if (!step) {
       SetSnapshotError("the scripted data source is down");
       return 0;
     }
-    for (const std::string& uuid : *step) rows.push_back(TabEntry({uuid, "x"}));
+    for (const std::string& uuid : *step) rows.Row(TabEntry({uuid, "x"}));
     return 1;
   }
   Script script_;

@@ -2,6 +2,7 @@
 // telling which objects came, changed and went.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -13,6 +14,7 @@ namespace {
 
 using auralink::poll::BuildSnapshotQuery;
 using auralink::poll::CompareSnapshots;
+using auralink::poll::SnapshotBuilder;
 using auralink::poll::SnapshotQuery;
 using auralink::poll::TableChange;
 using auralink::poll::TableSnapshot;
@@ -102,6 +104,71 @@ TEST(TableSnapshotTest, KeysOfSeveralColumnsIdentifyRowsTogether) {
   std::vector<TabEntry> changed = {TabEntry({"1", "x", "new"}), TabEntry({"1", "y", "old"})};
   std::vector<Change> expected = {{2, "a=1|b=x|", "v=new|"}};
   EXPECT_EQ(Changes(keyed, rows, changed), expected);
+}
+
+TEST(TableSnapshotTest, AnyTextSurvivesAndKeysThatBeginAlikeStayApart) {
+  // Values holding the bytes the snapshot uses inside, identifiers and texts that nearly
+  // are, and keys that are the beginning of one another, in one key column and across two.
+  SnapshotQuery keyed = BuildSnapshotQuery("t", {"a", "b", "v"}, {"a", "b"}, {}, {}, {});
+  const std::string odd("x\0y\1z\2|=", 8);
+  const std::string id = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6A7B", lower = "0123abcd-4567-89ef-0a1b-2c3d4e5f6a7b";
+  const std::string marked = "\2" + id.substr(0, 16);
+  std::vector<TabEntry> rows = {TabEntry({"A", "", "1"}),   TabEntry({"AB", "", "2"}),      TabEntry({"A", "B", "3"}),
+                                TabEntry({"", "AB", "4"}),  TabEntry({odd, odd, odd}),      TabEntry({id, lower, id}),
+                                TabEntry({id, marked, id}), TabEntry({id, id + "0", lower})};
+  TableSnapshot snapshot = TableSnapshot::Build(keyed, rows);
+  ASSERT_EQ(snapshot.Size(), rows.size());
+  std::vector<std::string> keys, streams;
+  for (size_t i = 0; i < snapshot.Size(); ++i) {
+    keys.push_back(snapshot.Key(i));
+    streams.push_back(snapshot.Stream(i));
+  }
+  std::sort(keys.begin(), keys.end());
+  std::sort(streams.begin(), streams.end());
+  std::vector<std::string> expected = {"a=A|b=B|",
+                                       "a=A|b=|",
+                                       "a=AB|b=|",
+                                       "a=" + odd + "|b=" + odd + "|",
+                                       "a=|b=AB|",
+                                       "a=" + id + "|b=" + lower + "|",
+                                       "a=" + id + "|b=" + marked + "|",
+                                       "a=" + id + "|b=" + id + "0|"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(keys, expected);
+  expected = {"v=1|", "v=2|", "v=3|", "v=4|", "v=" + odd + "|", "v=" + id + "|", "v=" + id + "|", "v=" + lower + "|"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(streams, expected);
+
+  // Only the odd value changing is a modification, reported with its text as it is.
+  std::vector<TabEntry> changed = rows;
+  changed[4] = TabEntry({odd, odd, odd + "!"});
+  std::vector<Change> changes = Changes(keyed, rows, changed);
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_EQ(std::get<0>(changes[0]), 2);
+  EXPECT_EQ(std::get<2>(changes[0]), "v=" + odd + "!|");
+}
+
+TEST(TableSnapshotTest, BuilderGroupsScatteredRowsAndForgetsAnAbandonedRead) {
+  SnapshotQuery query = RepositoryQuery();
+  SnapshotBuilder builder(query);
+  // A read that broke off: its rows must not reach the snapshot of the read run again.
+  builder.Row(Row("Z", "t1", "gone", "", "", "Normal"));
+  builder.Row(Row("A", "t1", "old", "", "", "Normal"));
+  builder.Restart();
+  // The rows of one object need not come together.
+  builder.Row(Row("A", "t1", "child", "Net", "P1", "Warning"));
+  builder.Row(Row("B", "t1", "other", "", "", "Normal"));
+  builder.Row(Row("A", "t1", "child", "Host", "P2", "Warning"));
+  builder.Row(Row("A", "t1", "child", "Net", "P1", "Warning"));
+  TableSnapshot snapshot = builder.Finish();
+  ASSERT_EQ(snapshot.Size(), 2u);
+  EXPECT_EQ(snapshot.Key(0), "uuid=A|");
+  EXPECT_EQ(snapshot.Stream(0),
+            "stamp=t1|name=child|parent_class=Host|parent_uuid=P2|parent_class#1=Net|parent_uuid#1=P1|"
+            "status_text=Warning|");
+  EXPECT_EQ(snapshot.Key(1), "uuid=B|");
+  // Finish leaves the builder empty for the next snapshot.
+  EXPECT_EQ(builder.Finish().Size(), 0u);
 }
 
 }  // namespace

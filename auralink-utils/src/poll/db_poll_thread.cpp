@@ -95,9 +95,8 @@ DbPollThrd::~DbPollThrd() { Stop(); }
 
 void DbPollThrd::OnTableEvent(short, std::string, std::string) {}
 
-int DbPollThrd::ReadSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
+int DbPollThrd::TakeSnapshot(bool, std::vector<std::string>& columns, DBManager::RowReceiver& receiver) {
   columns.clear();
-  rows.clear();
   if (query_->columns.empty()) {
     SetSnapshotError("no column to poll is configured");
     return 0;
@@ -108,7 +107,7 @@ int DbPollThrd::ReadSnapshot(std::vector<std::string>& columns, std::vector<TabE
     SetSnapshotError("cannot connect to the data source: " + diagnostics);
     return 0;
   }
-  if (!reader_->Read(query_->sql, ReadsIdentifiers(pollingType_), rows, diagnostics)) {
+  if (!reader_->Read(query_->sql, ReadsIdentifiers(pollingType_), receiver, diagnostics)) {
     // Reconnect next time: the data source may have gone and come back meanwhile.
     reader_->Disconnect();
     SetSnapshotError("the snapshot query failed: " + diagnostics);
@@ -118,12 +117,39 @@ int DbPollThrd::ReadSnapshot(std::vector<std::string>& columns, std::vector<TabE
   return 1;
 }
 
+namespace {
+
+// Keeps every row, for the callers that want a snapshot as rows.
+class RowCollector final : public DBManager::RowReceiver {
+ public:
+  explicit RowCollector(std::vector<TabEntry>& rows) : rows_(rows) {}
+  void Restart() override { rows_.clear(); }
+  bool Row(const TabEntry& row) override {
+    rows_.push_back(row);
+    return true;
+  }
+
+ private:
+  std::vector<TabEntry>& rows_;
+};
+
+int CollectSnapshot(DbPollThrd& poller, bool initial, std::vector<std::string>& columns,
+                    std::vector<TabEntry>& rows) {
+  RowCollector collector(rows);
+  collector.Restart();
+  if (poller.TakeSnapshot(initial, columns, collector)) return 1;
+  rows.clear();
+  return 0;
+}
+
+}  // namespace
+
 int DbPollThrd::GetInitialSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
-  return ReadSnapshot(columns, rows);
+  return CollectSnapshot(*this, true, columns, rows);
 }
 
 int DbPollThrd::GetSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
-  return ReadSnapshot(columns, rows);
+  return CollectSnapshot(*this, false, columns, rows);
 }
 
 int DbPollThrd::Start() {
@@ -178,9 +204,11 @@ void DbPollThrd::Run() {
   bool haveBaseline = false;
   bool failing = false;
   std::vector<std::string> columns;
-  std::vector<TabEntry> rows;
+  // Rows go into the compact snapshot as they are read: a large table is never held as rows.
+  auralink::poll::SnapshotBuilder builder(*query_);
   for (int wait = 0; !WaitForStop(wait); wait = pollInterval_) {
-    int taken = haveBaseline ? GetSnapshot(columns, rows) : GetInitialSnapshot(columns, rows);
+    builder.Restart();
+    int taken = TakeSnapshot(!haveBaseline, columns, builder);
     if (taken && columns.size() != query_->columns.size()) {
       SetSnapshotError("the snapshot has " + std::to_string(columns.size()) + " columns instead of " +
                        std::to_string(query_->columns.size()));
@@ -188,6 +216,7 @@ void DbPollThrd::Run() {
     }
     if (!taken) {
       // A failed snapshot is never compared: the objects it lacks are not gone.
+      builder.Restart();
       if (!failing)
         trace->LogMsg(0, kComponent, "The table %s (data source %s) cannot be polled: %s. Trying again every %d s",
                       tableName_.c_str(), dataSource_.c_str(), snapshotError_.c_str(), pollInterval_);
@@ -197,8 +226,7 @@ void DbPollThrd::Run() {
     if (failing) trace->LogMsg(0, kComponent, "Polling of the table %s resumed", tableName_.c_str());
     failing = false;
 
-    TableSnapshot current = TableSnapshot::Build(*query_, rows);
-    std::vector<TabEntry>().swap(rows);  // only the compact snapshots stay between polls
+    TableSnapshot current = builder.Finish();
     if (haveBaseline) {
       auralink::poll::CompareSnapshots(previous, current, [&](TableChange change, std::string_view key,
                                                               std::string_view stream) {

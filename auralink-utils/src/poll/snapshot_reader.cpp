@@ -69,9 +69,8 @@ bool SnapshotReader::Connect(const std::string& dataSource, std::string& diagnos
   return true;
 }
 
-bool SnapshotReader::Read(const std::string& sql, bool identifiers, std::vector<TabEntry>& rows,
+bool SnapshotReader::Read(const std::string& sql, bool identifiers, DBManager::RowReceiver& receiver,
                           std::string& diagnostics) {
-  rows.clear();
   if (!IsConnected()) {
     diagnostics = "the connection is not open";
     return false;
@@ -100,26 +99,28 @@ bool SnapshotReader::Read(const std::string& sql, bool identifiers, std::vector<
         binaryColumns.push_back(static_cast<size_t>(column - 1));
     }
   }
+  // Identifiers are turned into their text form on the way through, in a row kept for
+  // that purpose, so that the receiver sees each row once and as it will keep it.
+  struct IdentifierText final : DBManager::RowReceiver {
+    DBManager::RowReceiver& next;
+    const std::vector<size_t>& binaryColumns;
+    TabEntry shown;
+    IdentifierText(DBManager::RowReceiver& to, const std::vector<size_t>& binary) : next(to), binaryColumns(binary) {}
+    void Restart() override { next.Restart(); }
+    bool Row(const TabEntry& row) override {
+      if (binaryColumns.empty()) return next.Row(row);
+      shown = row;
+      for (size_t column : binaryColumns)
+        if (column < shown.GetSize()) HexToIdentifierText(shown[column]);
+      return next.Row(shown);
+    }
+  } converter(receiver, binaryColumns);
   std::vector<std::string> columns;
   OdbcDiagnostics found;
-  // Every row is kept: the snapshot groups and sorts them once the read is complete.
-  struct Collector final : DBManager::RowReceiver {
-    std::vector<TabEntry>& rows;
-    explicit Collector(std::vector<TabEntry>& into) : rows(into) {}
-    void Restart() override { rows.clear(); }
-    bool Row(const TabEntry& row) override {
-      rows.push_back(row);
-      return true;
-    }
-  } collector(rows);
-  if (!auralink::db::ReadResultSet(statement.Get(), collector, columns, found)) {
+  if (!auralink::db::ReadResultSet(statement.Get(), converter, columns, found)) {
     diagnostics = found.text;
-    rows.clear();
     return false;
   }
-  for (TabEntry& row : rows)
-    for (size_t column : binaryColumns)
-      if (column < row.GetSize()) HexToIdentifierText(row[column]);
   return true;
 }
 

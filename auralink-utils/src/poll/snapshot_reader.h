@@ -24,9 +24,10 @@ class SnapshotReader {
   void Disconnect();
   bool IsConnected() const;
 
-  // Runs `sql` and reads its rows. Binary values read as upper-case hexadecimal, or, with
-  // `identifiers`, those of 16 bytes in their uniqueidentifier text form.
-  bool Read(const std::string& sql, bool identifiers, std::vector<TabEntry>& rows, std::string& diagnostics);
+  // Runs `sql` and hands its rows to `receiver` one at a time. Binary values read as
+  // upper-case hexadecimal, or, with `identifiers`, those of 16 bytes in their
+  // uniqueidentifier text form.
+  bool Read(const std::string& sql, bool identifiers, DBManager::RowReceiver& receiver, std::string& diagnostics);
 
  private:
   struct Handles;

@@ -67,8 +67,14 @@ class DbPollThrd {
   virtual void OnTableEvent(short operation, std::string opPKStream, std::string opStream);
   // Take the baseline and each later snapshot: `columns` receives the qualified names
   // ("table.column") of the values of each row of `rows`, in order. Nonzero on success.
+  // Both read the rows through TakeSnapshot; the polling thread itself does not call them.
   virtual int GetInitialSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows);
   virtual int GetSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows);
+  // The polling thread's snapshots (`initial` for the baseline): the rows are handed to
+  // `receiver` one at a time as they are read, so that a large table is never held as rows
+  // but only in the thread's compact form. A class that supplies its own snapshots
+  // overrides this. Nonzero on success; on failure the rows handed over are to be dropped.
+  virtual int TakeSnapshot(bool initial, std::vector<std::string>& columns, DBManager::RowReceiver& receiver);
 
   // Start the polling thread (nothing when it runs); 0 when it cannot be created.
   int Start();
@@ -87,7 +93,7 @@ class DbPollThrd {
   DbPollThrd& operator=(const DbPollThrd&) = delete;
 
  protected:
-  // Why the last snapshot failed; set by a failing GetSnapshot, read by the polling thread.
+  // Why the last snapshot failed; set by a failing TakeSnapshot, read by the polling thread.
   void SetSnapshotError(std::string text) { snapshotError_ = std::move(text); }
 
  private:
@@ -98,7 +104,6 @@ class DbPollThrd {
   void Run();
   // Sleeps up to `seconds`; true when Stop asked the thread to end.
   bool WaitForStop(int seconds);
-  int ReadSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows);
 
   std::string dataSource_;
   std::string pollingType_;
