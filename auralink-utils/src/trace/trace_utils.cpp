@@ -1,5 +1,7 @@
 #include <auralink/trace_utils.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -93,12 +95,21 @@ void CTraceUtils::LogMsgV(int level, const char* component, const char* format, 
   // One line buffer for all threads, used under the lock; never destroyed, like the trace.
   static std::string& line = *new std::string();
   if (!file_ || static_cast<DWORD>(level) > traceLevel_) return;
-  SYSTEMTIME now;
-  GetLocalTime(&now);
+  // The calendar fields change once a second; converting them anew for every line would
+  // cost more than the rest of the header.
+  static time_t calendarSecond = -1;
+  static tm calendar{};
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (now.tv_sec != calendarSecond) {
+    localtime_r(&now.tv_sec, &calendar);
+    calendarSecond = now.tv_sec;
+  }
   char header[128];
-  const int headerLength =
-      std::snprintf(header, sizeof header, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%u] L%d ", now.wYear, now.wMonth,
-                    now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, threadId, level);
+  const int headerLength = std::snprintf(
+      header, sizeof header, "%04d-%02d-%02d %02d:%02d:%02d.%03ld [%u] L%d ", calendar.tm_year + 1900,
+      calendar.tm_mon + 1, calendar.tm_mday, calendar.tm_hour, calendar.tm_min,
+      calendar.tm_sec > 59 ? 59 : calendar.tm_sec, now.tv_nsec / 1000000L, threadId, level);
   line.assign(header, static_cast<std::size_t>(headerLength));
   line += component ? component : "";
   line += ": ";
