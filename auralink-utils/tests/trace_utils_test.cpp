@@ -155,3 +155,17 @@ TEST_F(TraceTest, ManyThreadsWriteWholeLines) {
 }
 
 }  // namespace
+
+TEST_F(TraceTest, LongAndShortTextsFollowEachOtherWhole) {
+  trace->LogInitAppend(sandbox.TraceFile().c_str(), -1, 0, -1);
+  const std::string xml = "<instance>" + std::string(20000, 'x') + "</instance>";
+  trace->LogMsg(3, "Long", "made %s for %d", xml.c_str(), 7);
+  trace->LogMsg(3, "Short", "after %s", "it");
+  trace->LogMsg(3, "Long", "again %s", (xml + xml).c_str());
+
+  auto lines = Lines(sandbox.TraceFile());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].substr(lines[0].find("] L")), "] L3 Long: made " + xml + " for 7");
+  EXPECT_EQ(lines[1].substr(lines[1].find("] L")), "] L3 Short: after it");
+  EXPECT_EQ(lines[2].substr(lines[2].find("] L")), "] L3 Long: again " + xml + xml);
+}

@@ -1,8 +1,33 @@
 #include <auralink/trace_utils.h>
-#include <textformat.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+
+namespace {
+
+// Formats onto the end of `out` in place: one pass when the text fits the spare room.
+void AppendFormatted(std::string& out, const char* format, va_list args) {
+  const std::size_t start = out.size();
+  const std::size_t room = std::max<std::size_t>(out.capacity() - start, 256);
+  out.resize(start + room);
+  va_list again;
+  va_copy(again, args);
+  const int needed = std::vsnprintf(out.data() + start, room + 1, format, args);
+  if (needed < 0) {
+    out.resize(start);
+  } else if (static_cast<std::size_t>(needed) <= room) {
+    out.resize(start + static_cast<std::size_t>(needed));
+  } else {
+    out.resize(start + static_cast<std::size_t>(needed));
+    std::vsnprintf(out.data() + start, static_cast<std::size_t>(needed) + 1, format, again);
+  }
+  va_end(again);
+}
+
+}  // namespace
 
 CTraceUtils* CTraceUtils::GetInstance() {
   // Never destroyed: components may still trace while static objects are torn down.
@@ -59,19 +84,37 @@ void CTraceUtils::LogMsg(int level, const char* component, const char* format, .
   va_end(args);
 }
 
+// Everything happens under one lock: the level check, the formatting into a reused buffer
+// and the write. Lines from several threads thus reach the file in time-stamp order, and a
+// line costs no allocation once the buffer has grown. Each line is flushed at once so that
+// a reader (or a crash) never misses the latest lines.
 void CTraceUtils::LogMsgV(int level, const char* component, const char* format, va_list args) {
-  if (!IsEnabled(level)) return;
-  std::string text = auralink::platform::FormatTextV(format, args);
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  std::string line = auralink::platform::FormatText(
-      "%04u-%02u-%02u %02u:%02u:%02u.%03u [%u] L%d %s: ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-      now.wSecond, now.wMilliseconds, static_cast<unsigned>(GetCurrentThreadId()), level, component ? component : "");
-  line += text;
-  line += '\n';
-
+  // The thread id never changes for a thread; asking the system on every line costs a call.
+  thread_local const unsigned threadId = static_cast<unsigned>(GetCurrentThreadId());
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!file_) return;
+  // One line buffer for all threads, used under the lock; never destroyed, like the trace.
+  static std::string& line = *new std::string();
+  if (!file_ || static_cast<DWORD>(level) > traceLevel_) return;
+  // The calendar fields change once a second; converting them anew for every line would
+  // cost more than the rest of the header.
+  static time_t calendarSecond = -1;
+  static tm calendar{};
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (now.tv_sec != calendarSecond) {
+    localtime_r(&now.tv_sec, &calendar);
+    calendarSecond = now.tv_sec;
+  }
+  char header[128];
+  const int headerLength = std::snprintf(
+      header, sizeof header, "%04d-%02d-%02d %02d:%02d:%02d.%03ld [%u] L%d ", calendar.tm_year + 1900,
+      calendar.tm_mon + 1, calendar.tm_mday, calendar.tm_hour, calendar.tm_min,
+      calendar.tm_sec > 59 ? 59 : calendar.tm_sec, now.tv_nsec / 1000000L, threadId, level);
+  line.assign(header, static_cast<std::size_t>(headerLength));
+  line += component ? component : "";
+  line += ": ";
+  AppendFormatted(line, format, args);
+  line += '\n';
   std::fwrite(line.data(), 1, line.size(), file_);
   std::fflush(file_);
   bytesWritten_ += static_cast<long long>(line.size());

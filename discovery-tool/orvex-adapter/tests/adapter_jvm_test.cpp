@@ -257,6 +257,33 @@ TEST_F(JvmTest, TheBridgeTranslatesOnlyTheEndlessWaitAndCarriesAnyText) {
   EXPECT_THROW(bridge->commitDiscovery("ORX-unknown"), AdapterException);
 }
 
+// The stand-in checks each text as a server would before accepting it: whatever the
+// processing classes make must pass, and a broken text must never reach the record.
+TEST_F(JvmTest, TheStandInAcceptsWellFormedTextsOnlyAndRecordsNothingItRefuses) {
+  COrvexAdapter adapter;
+  Initialize(adapter);
+  JavaBridge* bridge = JavaBridge::GetInstance("");
+  const std::string id = adapter.InstrumentationId();
+  recordMark = Record().size();
+  const std::vector<std::string> wellFormed = {
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- made --><instance class=\"A\" id='1' note=\"a &amp; &quot;b&quot;\">"
+      "<key name=\"k\">x &lt; y &#233; &#x1F600;</key><![CDATA[<raw> & ]]><?hint keep?><empty\t/></instance>\n",
+      "<a:b x.y-z=\"\"\t>\xC3\xA9t\xC3\xA9</a:b><!-- after -->"};
+  for (const std::string& text : wellFormed)
+    EXPECT_NO_THROW(bridge->addObjectInstances(id, XmlTextParameter(text.c_str()), 30)) << text;
+  EXPECT_EQ(NewRecords().size(), wellFormed.size());
+
+  recordMark = Record().size();
+  for (const char* broken : {"", "  ", "<a>", "<a></b>", "<a><b></a></b>", "<a/><b/>", "text<a/>", "<a/>text",
+                             "<a b=\"1\" b=\"2\"/>", "<a b=1/>", "<a b=\"1\"c=\"2\"/>", "<a b=\"<\"/>",
+                             "<a>x & y</a>", "<a>&nbsp;</a>", "<a>&#0;</a>", "<a>&#xD800;</a>", "<a>&#;</a>",
+                             "<a>]]></a>", "<a><!-- x -- y --></a>", "<!DOCTYPE a><a/>", "<a><?xml version=\"1.0\"?></a>",
+                             "<a><![CDATA[open</a>", "<1a/>", "<a>\x01</a>", "<a></a >x"}) {
+    EXPECT_THROW(bridge->addObjectInstances(id, XmlTextParameter(broken), 30), AdapterException) << broken;
+  }
+  EXPECT_TRUE(NewRecords().empty());
+}
+
 TEST_F(JvmTest, ACallFromAnotherThreadAttachesItForTheCall) {
   COrvexAdapter adapter;
   Initialize(adapter);

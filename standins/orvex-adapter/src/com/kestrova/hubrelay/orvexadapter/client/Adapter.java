@@ -3,17 +3,8 @@ package com.kestrova.hubrelay.orvexadapter.client;
 import com.kestrova.hubrelay.orvexadapter.parameter.EventsParameter;
 import com.kestrova.hubrelay.orvexadapter.parameter.InstancesParameter;
 import com.kestrova.hubrelay.orvexadapter.parameter.LinksParameter;
-import java.io.IOException;
-import java.io.StringReader;
 import java.util.HashMap;
 import java.util.Map;
-import javax.xml.parsers.ParserConfigurationException;
-import javax.xml.parsers.SAXParserFactory;
-import org.xml.sax.InputSource;
-import org.xml.sax.SAXException;
-import org.xml.sax.SAXParseException;
-import org.xml.sax.XMLReader;
-import org.xml.sax.helpers.DefaultHandler;
 
 /**
  * The client side of the Orvex adapter: one instance per process, created from a
@@ -44,7 +35,6 @@ public class Adapter {
     private final AdapterTrace trace;
     private final OperationRecord record;
     private final FaultFile faults;
-    private final XMLReader xmlParser;
     private final Map<String, Boolean> discoveryOpenById = new HashMap<>();
     private boolean authenticated;
     private int registrations;
@@ -57,7 +47,6 @@ public class Adapter {
                 configuration.get("adapter.trace.level"));
         record = new OperationRecord(configuration.workingDirectory());
         faults = new FaultFile(configuration.workingDirectory());
-        xmlParser = newXmlParser();
     }
 
     /** The adapter of this process; the first call creates it from the configuration file. */
@@ -214,29 +203,9 @@ public class Adapter {
             throw new AdapterException(method + " refused: no XML text");
         }
         try {
-            xmlParser.parse(new InputSource(new StringReader(xml)));
-        } catch (SAXException | IOException e) {
+            XmlCheck.check(xml);
+        } catch (XmlCheck.NotWellFormed e) {
             throw new AdapterException(method + " refused: the XML text is not well-formed: " + e.getMessage());
-        }
-    }
-
-    /** A checking parser that builds nothing: the adapter only needs to know the text is well-formed. */
-    private static XMLReader newXmlParser() throws AdapterException {
-        try {
-            SAXParserFactory factory = SAXParserFactory.newInstance();
-            factory.setNamespaceAware(false);
-            // Operations carry plain documents: no document types, no outside entities.
-            factory.setFeature("http://apache.org/xml/features/disallow-doctype-decl", true);
-            XMLReader parser = factory.newSAXParser().getXMLReader();
-            parser.setErrorHandler(new DefaultHandler() {
-                @Override
-                public void fatalError(SAXParseException e) throws SAXException {
-                    throw e;
-                }
-            });
-            return parser;
-        } catch (ParserConfigurationException | SAXException e) {
-            throw new AdapterException("No XML parser: " + e.getMessage());
         }
     }
 
