@@ -2,8 +2,7 @@
 // repository through the hub facade to Orvex. Exit status 0 when the run completed
 // (single objects may have failed: ZLT0002E, ZLT0003E), 1 when it could not start or go
 // on (ZLT0001E, ZLT0004E) or the command line is invalid.
-#include <auralink/conf_repository.h>
-#include <auralink/config_keys.h>
+#include <auralink/agent_trace.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 
@@ -44,25 +43,6 @@ int Fail(const char* message) {
   return 1;
 }
 
-// The trace file, level and size limit of the agent, as the configuration gives them.
-void StartTrace(const std::string& agent) {
-  namespace config = auralink::config;
-  CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
-  DWORD type = 0;
-  DWORD size = 260;
-  LONG traceLevel = -1;
-  if (!repository->ReadNum(config::kRootKey, config::kTraceLevel, &type, &traceLevel, &size)) traceLevel = -1;
-  LONG maxFileLogSize = -1;
-  size = 260;
-  if (!repository->ReadNum(config::kRootKey, config::kMaxFileLogSize, &type, &maxFileLogSize, &size))
-    maxFileLogSize = -1;
-  char logFileName[260] = {};
-  size = sizeof logFileName;
-  if (!repository->ReadStr(config::AgentKey(agent).c_str(), config::kLogFileName, &type, logFileName, &size))
-    logFileName[0] = '\0';
-  CTraceUtils::GetInstance()->LogInitAppend(logFileName, traceLevel, 0, maxFileLogSize);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,7 +56,7 @@ int main(int argc, char** argv) {
 
   const std::string agentName = kAgent;
   const std::string listName = kAgent;
-  StartTrace(agentName);
+  StartAgentTrace(agentName);
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
     CTraceUtils::GetInstance()->LogMsg(0, kComponent, "The discovery won't started because CoInitializeEx failed");
     return Fail("ZLT0001E - Discovery process initialization failed\n");

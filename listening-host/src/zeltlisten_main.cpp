@@ -2,8 +2,7 @@
 // until SIGTERM or SIGINT. "-i" listens for the instance agent, "-e" for the event agent.
 // Exit status 0 after an orderly stop, 1 when the command line is wrong or the run could
 // not start.
-#include <auralink/conf_repository.h>
-#include <auralink/config_keys.h>
+#include <auralink/agent_trace.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 
@@ -33,25 +32,6 @@ void PrintUsage() {
   std::fputs("       -e   listen for the event agent (MarrowbyLst)\n\n", stdout);
   std::fputs("Runs until it receives SIGTERM or SIGINT.\n\n", stdout);
   std::fflush(stdout);
-}
-
-// The trace file, level and size limit of the agent, as the configuration gives them.
-void StartTrace(const std::string& agent) {
-  namespace config = auralink::config;
-  CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
-  DWORD type = 0;
-  DWORD size = 260;
-  LONG traceLevel = -1;
-  if (!repository->ReadNum(config::kRootKey, config::kTraceLevel, &type, &traceLevel, &size)) traceLevel = -1;
-  LONG maxFileLogSize = -1;
-  size = 260;
-  if (!repository->ReadNum(config::kRootKey, config::kMaxFileLogSize, &type, &maxFileLogSize, &size))
-    maxFileLogSize = -1;
-  char logFileName[260] = {};
-  size = sizeof logFileName;
-  if (!repository->ReadStr(config::AgentKey(agent).c_str(), config::kLogFileName, &type, logFileName, &size))
-    logFileName[0] = '\0';
-  CTraceUtils::GetInstance()->LogInitAppend(logFileName, traceLevel, 0, maxFileLogSize);
 }
 
 void TraceCounts(const CListeningHost& host) {
@@ -89,7 +69,7 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &ignore, nullptr);
   sigaction(SIGINT, &ignore, nullptr);
 
-  StartTrace(agent);
+  StartAgentTrace(agent);
   CTraceUtils* trace = CTraceUtils::GetInstance();
   trace->LogMsg(0, kComponent, "Starting the listening run of %s", agent.c_str());
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {

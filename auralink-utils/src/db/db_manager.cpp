@@ -71,20 +71,6 @@ OdbcOutcome Run(OdbcConnection& connection, const std::string& sql, DBManager::R
   return connection.Execute(translated, receiver, columns, diagnostics);
 }
 
-// Collects the rows of a query.
-class RowCollector : public DBManager::RowReceiver {
- public:
-  explicit RowCollector(std::vector<TabEntry>& rows) : rows_(rows) {}
-  void Restart() override { rows_.clear(); }
-  bool Row(const TabEntry& row) override {
-    rows_.push_back(row);
-    return true;
-  }
-
- private:
-  std::vector<TabEntry>& rows_;
-};
-
 // Counts the rows on their way to the receiver, for the trace.
 class RowCounter : public DBManager::RowReceiver {
  public:
@@ -169,7 +155,7 @@ int DBManager::OpenDb() {
 
 int DBManager::MakeQuery(std::string sql, std::vector<TabEntry>& rows, std::vector<std::string>& columns) {
   rows.clear();
-  RowCollector collector(rows);
+  DBManager::RowCollector collector(rows);
   int result = MakeQuery(std::move(sql), collector, columns);
   if (result != kSuccess) rows.clear();
   return result;

@@ -119,23 +119,9 @@ int DbPollThrd::TakeSnapshot(bool, std::vector<std::string>& columns, DBManager:
 
 namespace {
 
-// Keeps every row, for the callers that want a snapshot as rows.
-class RowCollector final : public DBManager::RowReceiver {
- public:
-  explicit RowCollector(std::vector<TabEntry>& rows) : rows_(rows) {}
-  void Restart() override { rows_.clear(); }
-  bool Row(const TabEntry& row) override {
-    rows_.push_back(row);
-    return true;
-  }
-
- private:
-  std::vector<TabEntry>& rows_;
-};
-
 int CollectSnapshot(DbPollThrd& poller, bool initial, std::vector<std::string>& columns,
                     std::vector<TabEntry>& rows) {
-  RowCollector collector(rows);
+  DBManager::RowCollector collector(rows);
   collector.Restart();
   if (poller.TakeSnapshot(initial, columns, collector)) return 1;
   rows.clear();

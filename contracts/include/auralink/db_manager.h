@@ -83,6 +83,20 @@ class DBManager {
     virtual bool Row(const TabEntry& row) = 0;
   };
 
+  // A receiver that keeps every row, for callers that want the whole result.
+  class RowCollector final : public RowReceiver {
+   public:
+    explicit RowCollector(std::vector<TabEntry>& rows) : rows_(rows) {}
+    void Restart() override { rows_.clear(); }
+    bool Row(const TabEntry& row) override {
+      rows_.push_back(row);
+      return true;
+    }
+
+   private:
+    std::vector<TabEntry>& rows_;
+  };
+
   // MakeQuery that hands each row to `receiver` instead of collecting them. On failure the
   // rows handed over are to be dropped and `columns` is emptied.
   int MakeQuery(std::string sql, RowReceiver& receiver, std::vector<std::string>& columns);
