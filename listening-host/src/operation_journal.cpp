@@ -133,8 +133,40 @@ int OperationJournal::Open(std::vector<QueuedOperation>* pending) {
     if (io_.ftruncate(fd_, static_cast<long long>(at)) != 0 || io_.fsync(fd_) != 0) return 0;
     size_ = at;
   }
-  if (pending->empty() && size_ > 0) return Acknowledge(size_);
+  if (pending->empty() && size_ > 0 && !Acknowledge(size_)) return 0;
+  RestoreSetAside(pending);
   return 1;
+}
+
+void OperationJournal::RestoreSetAside(std::vector<QueuedOperation>* pending) {
+  restored_ = 0;
+  const std::string bytes = ReadWholeFile(SetAsidePath());
+  size_t at = 0;
+  QueuedOperation op;
+  size_t next = 0;
+  while (at < bytes.size() && DecodeRecord(bytes, at, &op, &next)) {
+    // Into the journal first: emptying the set-aside file must not be their only copy.
+    if (!Append(op, &op.journalEnd)) return;  // the file stays whole for the next start
+    pending->push_back(op);
+    ++restored_;
+    at = next;
+  }
+  if (bytes.empty()) return;
+  const int fd = io_.open(SetAsidePath().c_str(), O_WRONLY | O_TRUNC, 0600);
+  if (fd < 0) return;
+  io_.fsync(fd);
+  io_.close(fd);
+}
+
+int OperationJournal::SetAside(const QueuedOperation& operation) {
+  const long long previousSize = static_cast<long long>(ReadWholeFile(SetAsidePath()).size());
+  const int fd = io_.open(SetAsidePath().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+  if (fd < 0) return 0;
+  const bool written = WriteAll(fd, EncodeRecord(operation)) && io_.fsync(fd) == 0;
+  // A half-written record would hide every record set aside after it.
+  if (!written && io_.ftruncate(fd, previousSize) == 0) io_.fsync(fd);
+  io_.close(fd);
+  return written ? 1 : 0;
 }
 
 int OperationJournal::Append(const QueuedOperation& operation, uint64_t* end) {

@@ -1,12 +1,16 @@
 // The disk side of the operation queue: an append-only journal of queued operations and a
 // small file holding how far into the journal Orvex has accepted them.
 //
-// Files, in one folder: "<name>.journal" and "<name>.ack".
+// Files, in one folder: "<name>.journal", "<name>.ack" and, once Orvex kept refusing an
+// operation, "<name>.setaside".
 //   journal  records one after another, each: payload length (4 bytes), CRC-32 of the
 //            payload (4 bytes), payload = operation (4 bytes), identifier length (4 bytes),
 //            identifier, object stream. Integers little-endian.
 //   ack      the acknowledged journal offset (8 bytes) and its CRC-32 (4 bytes), replaced
 //            as a whole (write a temporary file, fsync, rename) so it is never half written.
+//   setaside records in the journal's layout: operations Orvex refused again and again.
+//            They are kept rather than dropped, and Open() queues them again (appended to
+//            the journal, then the file is emptied) so every start gives them another try.
 //
 // Protocol: Open() once; it returns the operations past the acknowledged offset, in order.
 // A record cut short or damaged by a crash ends the replay, and the journal is cut back to
@@ -16,6 +20,9 @@
 // the journal's own end empties both files instead of moving the offset, so the journal
 // does not grow while the queue keeps up. A crash between the two steps of emptying leaves
 // an offset past the end of an empty journal, which Open reads as "nothing to replay".
+//
+// A crash between appending set-aside operations to the journal and emptying the
+// set-aside file sends them twice, never zero times.
 //
 // An unreadable ack file counts as offset 0: the journal is replayed whole, so a crash
 // costs duplicates, never a lost operation. Not thread-safe: the queue serialises calls.
@@ -55,18 +62,26 @@ class OperationJournal {
   int Append(const QueuedOperation& operation, uint64_t* end);
   // Everything before `end` was accepted. 0 when the ack file could not be replaced.
   int Acknowledge(uint64_t end);
+  // Appends and syncs an operation to the set-aside file. 0 on failure (the file is cut
+  // back to its previous length, so it stays readable).
+  int SetAside(const QueuedOperation& operation);
+  // How many of the operations the last Open() returned came from the set-aside file.
+  size_t RestoredFromSetAside() const { return restored_; }
 
   std::string JournalPath() const { return folder_ + "/" + name_ + ".journal"; }
   std::string AckPath() const { return folder_ + "/" + name_ + ".ack"; }
+  std::string SetAsidePath() const { return folder_ + "/" + name_ + ".setaside"; }
 
  private:
   int WriteAck(uint64_t offset);
   uint64_t ReadAck() const;
   int WriteAll(int fd, const std::string& bytes);
+  void RestoreSetAside(std::vector<QueuedOperation>* pending);
 
   std::string folder_;
   std::string name_;
   const JournalIo& io_;
   int fd_ = -1;
   uint64_t size_ = 0;
+  size_t restored_ = 0;
 };

@@ -27,6 +27,10 @@ int OperationQueue::Start(OperationForwarder* forwarder) {
     }
     CTraceUtils::GetInstance()->LogMsg(1, kComponent, "%u queued operation(s) replayed from %s",
                                        static_cast<unsigned>(pending.size()), journal_->JournalPath().c_str());
+    if (journal_->RestoredFromSetAside())
+      CTraceUtils::GetInstance()->LogMsg(0, kComponent, "%u operation(s) set aside in %s are tried again",
+                                         static_cast<unsigned>(journal_->RestoredFromSetAside()),
+                                         journal_->SetAsidePath().c_str());
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.assign(pending.begin(), pending.end());
     counts_.received += pending.size();
@@ -119,9 +123,14 @@ void OperationQueue::Run(OperationForwarder* forwarder) {
         delay = std::min(delay * 2, options_.maxRetryDelayMs);
         continue;
       }
-      CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Operation %d (id %s) set aside after %d failed tries",
-                                         static_cast<int>(op.operation), op.id.c_str(), attempts);
+      attempts = 0;
+      delay = options_.retryDelayMs;
+      if (!SetAside()) {
+        if (!Pause(lock, options_.maxRetryDelayMs)) break;
+        continue;
+      }
       ++counts_.setAside;
+      if (!journal_) continue;
     } else {
       ++counts_.forwarded;
     }
@@ -137,6 +146,30 @@ void OperationQueue::Run(OperationForwarder* forwarder) {
   accepting_ = false;
   lock.unlock();
   forwarder->Finish();
+}
+
+bool OperationQueue::SetAside() {
+  QueuedOperation& op = queue_.front();
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  if (!journal_) {
+    // Nothing is kept on disk in this store: the operation goes behind the others and
+    // keeps being tried while the process runs.
+    trace->LogMsg(0, kComponent, "Operation %d (id %s) was refused %d times; it goes to the back of the queue",
+                  static_cast<int>(op.operation), op.id.c_str(), options_.maxAttempts);
+    QueuedOperation moved = std::move(op);
+    queue_.pop_front();
+    queue_.push_back(std::move(moved));
+    return true;
+  }
+  if (!journal_->SetAside(op)) {
+    trace->LogMsg(0, kComponent, "Operation %d (id %s) was refused %d times and cannot be set aside in %s; it is tried again",
+                  static_cast<int>(op.operation), op.id.c_str(), options_.maxAttempts,
+                  journal_->SetAsidePath().c_str());
+    return false;
+  }
+  trace->LogMsg(0, kComponent, "Operation %d (id %s) was refused %d times; it is set aside in %s until the next start",
+                static_cast<int>(op.operation), op.id.c_str(), options_.maxAttempts, journal_->SetAsidePath().c_str());
+  return true;
 }
 
 bool OperationQueue::Pause(std::unique_lock<std::mutex>& lock, DWORD ms) {

@@ -17,8 +17,11 @@
 //
 // An operation leaves the queue only once Forward() answered nonzero; a failure is tried
 // again after a pause that doubles up to `maxRetryDelayMs`. After `maxAttempts` failed
-// tries the operation is set aside with a level-0 trace line, so that one object Orvex
-// will never accept does not hold up every later one.
+// tries the operation is set aside, so that one object Orvex will never accept does not
+// hold up every later one, but it is never dropped: with a journal it moves to the
+// journal's set-aside file and is queued again at the next start (when that file cannot
+// be written it stays at the head and is tried on); in memory it goes to the back of the
+// queue. Each is traced at level 0.
 #pragma once
 #include <atomic>
 #include <condition_variable>
@@ -50,7 +53,7 @@ struct OperationQueueOptions {
 struct OperationQueueCounts {
   unsigned long long received = 0;   // accepted by Push, including those replayed at start
   unsigned long long forwarded = 0;  // accepted by the forwarder
-  unsigned long long setAside = 0;   // given up after maxAttempts failures
+  unsigned long long setAside = 0;   // moved aside after maxAttempts failures
   unsigned long long queued = 0;     // waiting now
 };
 
@@ -74,7 +77,8 @@ class OperationQueue {
 
  private:
   void Run(OperationForwarder* forwarder);
-  void Forwarded(bool accepted);
+  // Moves the head operation aside; false when it must stay at the head.
+  bool SetAside();
   // Waits until `ms` passed or the drain deadline came; false when the thread must end.
   bool Pause(std::unique_lock<std::mutex>& lock, DWORD ms);
 

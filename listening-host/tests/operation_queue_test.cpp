@@ -149,20 +149,42 @@ TEST_F(QueueTest, OperationsFromManyThreadsAreForwardedOnOneThreadInEachThreadsO
   EXPECT_EQ(0, queue.Push(7, "late", "stream")) << "a closed queue refuses";
 }
 
-TEST_F(QueueTest, AFailedOperationIsRetriedBeforeLaterOnesAndSetAsideWhenItNeverGoesThrough) {
-  RecordingForwarder forwarder;
-  forwarder.failures = {{"flaky", 2}, {"poison", -1}};
-  OperationQueue queue(Journal(), kFastRetries);
-  ASSERT_EQ(1, queue.Start(&forwarder));
-  for (const char* id : {"a", "flaky", "b", "poison", "c"}) queue.Push(1, id, id);
-  EXPECT_EQ(0u, queue.Close(5000));
+TEST_F(QueueTest, AnOperationOrvexKeepsRefusingStepsAsideForLaterOnesButIsNeverDropped) {
+  for (bool withJournal : {false, true}) {
+    SCOPED_TRACE(withJournal ? "file" : "memory");
+    RecordingForwarder forwarder;
+    // In memory "poison" goes through on its fifth try, after the others; on disk it never
+    // does during this run.
+    forwarder.failures = {{"flaky", 2}, {"poison", withJournal ? -1 : 4}};
+    OperationQueue queue(withJournal ? Journal() : nullptr, kFastRetries);
+    ASSERT_EQ(1, queue.Start(&forwarder));
+    for (const char* id : {"a", "flaky", "b", "poison", "c"}) queue.Push(1, id, std::string("stream of ") + id);
+    EXPECT_EQ(0u, queue.Close(5000));
 
-  EXPECT_EQ((std::vector<std::string>{"a", "flaky", "b", "c"}), forwarder.AcceptedIds());
-  EXPECT_EQ(3, forwarder.tries["flaky"]);
-  EXPECT_EQ(3, forwarder.tries["poison"]);
-  EXPECT_EQ(1u, queue.Counts().setAside);
-  EXPECT_NE(std::string::npos, TestSandbox::ReadFile(sandbox.TraceFile()).find("set aside after 3 failed tries"));
-  EXPECT_TRUE(ReplayWith(Journal()).empty()) << "set-aside and forwarded operations are not replayed";
+    EXPECT_EQ(3, forwarder.tries["flaky"]) << "a failure is retried before later operations";
+    EXPECT_EQ(1u, queue.Counts().setAside);
+    std::vector<std::string> expected{"a", "flaky", "b", "c"};
+    if (!withJournal) {
+      expected.push_back("poison");
+      EXPECT_EQ(expected, forwarder.AcceptedIds());
+      continue;
+    }
+    EXPECT_EQ(expected, forwarder.AcceptedIds());
+    const std::string setAside = sandbox.Path("TestLst.setaside");
+    EXPECT_NE(std::string::npos,
+              TestSandbox::ReadFile(sandbox.TraceFile()).find("refused 3 times; it is set aside in " + setAside));
+
+    // The next start tries it again, once, with its stream intact.
+    RecordingForwarder restarted;
+    OperationQueue again(Journal(), kFastRetries);
+    ASSERT_EQ(1, again.Start(&restarted));
+    EXPECT_EQ(0u, again.Close(5000));
+    ASSERT_EQ(1u, restarted.accepted.size());
+    EXPECT_EQ("poison", restarted.accepted[0].id);
+    EXPECT_EQ("stream of poison", restarted.accepted[0].stream);
+    EXPECT_EQ("", TestSandbox::ReadFile(setAside));
+    EXPECT_TRUE(ReplayWith(Journal()).empty());
+  }
 }
 
 TEST_F(QueueTest, AForwarderThatCannotBeginEndsTheQueueAtStart) {
@@ -301,6 +323,26 @@ TEST_F(QueueTest, AJournalThatCannotBeWrittenStillForwardsAndStaysReadable) {
     EXPECT_EQ(3u, CloseAsIfKilled(queue, forwarder));
   }
   EXPECT_EQ((std::vector<std::string>{"kept", "kept too"}), ReplayWith(Journal()));
+}
+
+TEST_F(QueueTest, AnOperationThatCannotBeSetAsideStaysAtTheHeadAndIsTriedOn) {
+  JournalIo io = JournalIo::System();
+  io.write = FailingWrite;
+  RecordingForwarder forwarder;
+  forwarder.hold = true;
+  forwarder.failures = {{"refused", 4}};  // three tries, a failed set-aside, then through
+  OperationQueue queue(Journal(io), kFastRetries);
+  ASSERT_EQ(1, queue.Start(&forwarder));
+  queue.Push(1, "refused", "s");
+  queue.Push(1, "after", "s");
+  gFailWrites = true;
+  forwarder.Release();
+  EXPECT_EQ(0u, queue.Close(5000));
+  gFailWrites = false;
+  EXPECT_EQ((std::vector<std::string>{"refused", "after"}), forwarder.AcceptedIds());
+  EXPECT_EQ(0u, queue.Counts().setAside);
+  EXPECT_NE(std::string::npos, TestSandbox::ReadFile(sandbox.TraceFile()).find("cannot be set aside"));
+  EXPECT_EQ("", TestSandbox::ReadFile(sandbox.Path("TestLst.setaside")));
 }
 
 }  // namespace
