@@ -1,10 +1,16 @@
 // auralink-discovery-bench: how fast a whole discovery run goes, from the repository to
 // the Orvex adapter, against the same repository queries run straight on SQLite on the
-// same file in the same run. zeltdiscovery runs as the operator runs it (-ps minimum,
+// same file in the same run; and how much memory the run needs at its peak against the
+// identifier array it must hold (the floor of its memory). zeltdiscovery runs as the operator runs it (-ps minimum,
 // tracing at its default level, the stand-in Orvex adapter), in a private folder with its
 // own registry file and odbc.ini; the machine's configuration is never touched.
 //
-//   auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH] [--keep]
+//   auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH]
+//                            [--java-options TEXT] [--keep]
+//
+// --java-options hands TEXT to the Java VM through JAVA_TOOL_OPTIONS, the variable every VM
+// reads at creation, as an operator would to cap the VM's heap ("-Xmx64m"); without it the
+// VM sizes its heap from the machine's memory.
 //
 // The instance agent's processing class is the one its registration names; until the
 // repository server registers one, --processing-module names a module whose class
@@ -12,11 +18,18 @@
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/guids.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <windows.h>
 #include <winreg.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +59,7 @@ struct Options {
   unsigned long objects = 10000;
   unsigned long seed = 1;
   std::string processingModule;
+  std::string javaOptions;
   bool keep = false;
 };
 
@@ -63,6 +77,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       if (options.objects == 0) return false;
     } else if (option == "--seed") {
       options.seed = std::strtoul(value, nullptr, 10);
+    } else if (option == "--java-options") {
+      options.javaOptions = value;
     } else if (option == "--processing-module") {
       options.processingModule = fs::absolute(value).string();
     } else {
@@ -80,6 +96,50 @@ bool Run(const std::string& command, const std::string& output = "/dev/null") {
   std::fprintf(stderr, "auralink-discovery-bench: failed: %s\n", command.c_str());
   return false;
 }
+
+// Runs zeltdiscovery with `arguments`, its standard output to `output`; its peak resident
+// memory in bytes (the kernel's high-water mark of that process alone), or 0 on failure.
+size_t RunMeasured(const fs::path& program, const std::vector<std::string>& arguments, const std::string& output) {
+  std::vector<std::string> words{program.string()};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    std::fprintf(stderr, "auralink-discovery-bench: cannot start %s: %s\n", argv[0], std::strerror(spawned));
+    return 0;
+  }
+  int status = 0;
+  rusage usage{};
+  while (wait4(child, &status, 0, &usage) < 0) {
+    if (errno != EINTR) return 0;
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "auralink-discovery-bench: %s ended with status %d\n", argv[0], status);
+    return 0;
+  }
+  return static_cast<size_t>(usage.ru_maxrss) * 1024;  // Linux gives kilobytes
+}
+
+// The block that the C library's allocator takes for a request of `bytes`: the request and
+// one size word, rounded up to 16 bytes, at least 32.
+size_t AllocatedBlock(size_t bytes) { return std::max<size_t>(32, (bytes + sizeof(size_t) + 15) & ~size_t{15}); }
+
+// What the identifier array EnumInstances returns takes for these (ASCII) identifiers: its
+// descriptor, one VARIANT each and each BSTR's block (length prefix, characters, terminator).
+size_t IdentifierArrayBytes(const std::vector<std::string>& ids) {
+  size_t bytes = sizeof(SAFEARRAY) + ids.size() * sizeof(VARIANT);
+  for (const std::string& id : ids) bytes += AllocatedBlock(sizeof(uint32_t) + (id.size() + 1) * sizeof(OLECHAR));
+  return bytes;
+}
+
+double MiB(size_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -145,14 +205,37 @@ bool Configure(const Options& options, const fs::path& work) {
 }
 
 // Seconds since midnight of a trace line's time stamp ("YYYY-MM-DD HH:MM:SS.mmm ...").
-double TraceTime(const std::string& trace, const std::string& text) {
-  const std::size_t at = trace.find(text);
-  if (at == std::string::npos) return -1;
-  const std::size_t line = trace.rfind('\n', at);
-  const std::string stamp = trace.substr(line == std::string::npos ? 0 : line + 1, 23);
+double StampSeconds(const std::string& line) {
   int hours = 0, minutes = 0, seconds = 0, millis = 0;
-  if (std::sscanf(stamp.c_str() + 11, "%d:%d:%d.%d", &hours, &minutes, &seconds, &millis) != 4) return -1;
+  if (line.size() < 23 || std::sscanf(line.c_str() + 11, "%d:%d:%d.%d", &hours, &minutes, &seconds, &millis) != 4)
+    return -1;
   return hours * 3600.0 + minutes * 60.0 + seconds + millis / 1000.0;
+}
+
+// What the bench reads from the run's trace. The trace is read a line at a time: at a
+// million objects it runs to gigabytes, and the bench's own size must stay small because
+// a child it starts inherits its high-water mark of resident memory.
+struct TraceFacts {
+  double begun = -1;      // "Initialize discovery"
+  double committed = -1;  // "CommitDiscovery successfully"
+  std::string firstId;    // the first object the run asked for
+};
+
+TraceFacts ReadTraceFacts(const fs::path& path) {
+  TraceFacts facts;
+  std::ifstream in(path);
+  const std::string asking = "Getting the instance with id ";
+  std::string line;
+  while (std::getline(in, line)) {
+    if (facts.begun < 0 && line.find("Initialize discovery") != std::string::npos) facts.begun = StampSeconds(line);
+    if (facts.firstId.empty() && line.find(asking) != std::string::npos)
+      facts.firstId = line.substr(line.find(asking) + asking.size());
+    if (line.find("CommitDiscovery successfully") != std::string::npos) {
+      facts.committed = StampSeconds(line);
+      break;
+    }
+  }
+  return facts;
 }
 
 // The repository opened straight through SQLite, with the dialect module loaded.
@@ -197,11 +280,11 @@ class BareRepository {
 // The discovery's queries straight on SQLite: the enumeration, then per identifier the
 // object with its parents and, when that finds no row, the object alone. Objects read per
 // second, or a negative figure.
-double BareRate(BareRepository& bare) {
+double BareRate(BareRepository& bare, std::vector<std::string>& ids) {
   std::map<std::string, CGenericClass> classes;
   for (const char* name : kStandInClasses) classes[name].m_className = name;
   const auto start = std::chrono::steady_clock::now();
-  std::vector<std::string> ids;
+  ids.assign(1, quillon::kUnlinkedObjectsId);  // EnumInstances puts it first
   if (bare.Query(auralink::db::TranslateConvertForSqlite(quillon::AllClassesUuidQuery(classes)), &ids) < 0) return -1;
   for (const std::string& id : ids) {
     if (id == quillon::kUnlinkedObjectsId) continue;
@@ -225,23 +308,29 @@ int Measure(const Options& options, const fs::path& bin, const fs::path& lib, co
     return 1;
 
   const auto start = std::chrono::steady_clock::now();
-  const bool ran = Run(Quoted((bin / "zeltdiscovery").string()) + " -ps minimum", (work / "console.txt").string());
+  const size_t peak = RunMeasured(bin / "zeltdiscovery", {"-ps", "minimum"}, (work / "console.txt").string());
+  const bool ran = peak != 0;
   const double whole = SecondsSince(start);
   const std::string console = ReadFile(work / "console.txt");
-  const std::string trace = ReadFile(work / "QuillonLst.log");
+  const TraceFacts facts = ReadTraceFacts(work / "QuillonLst.log");
   const std::string marker = "Discovery process will take place on ";
   const std::size_t at = console.find(marker);
-  if (!ran || at == std::string::npos) {
+  if (!ran || at == std::string::npos || facts.firstId.empty()) {
     std::fprintf(stderr, "auralink-discovery-bench: the run failed; see %s\n", work.c_str());
     return 1;
   }
   const double objects = std::atof(console.c_str() + at + marker.size());
-  const double phase = TraceTime(trace, "CommitDiscovery successfully") - TraceTime(trace, "Initialize discovery");
+  const double phase = facts.committed >= 0 && facts.begun >= 0 ? facts.committed - facts.begun : -1;
+  // The same program discovering one object: the Java VM, the libraries and the fixed
+  // buffers, which do not grow with the repository.
+  const size_t fixedPeak = RunMeasured(bin / "zeltdiscovery", {"-id", facts.firstId}, (work / "console-one.txt").string());
 
   BareRepository bare;
   if (!bare.Open(repositoryFile, (lib / "auralink_sqlite_dialect.so").string())) return 1;
-  const double bareRate = BareRate(bare);
+  std::vector<std::string> ids;
+  const double bareRate = BareRate(bare, ids);
   if (bareRate <= 0) return 1;
+  const size_t arrayBytes = IdentifierArrayBytes(ids);
 
   const double wholeRate = objects / whole;
   std::printf("objects:       %.0f\n", objects);
@@ -258,6 +347,12 @@ int Measure(const Options& options, const fs::path& bin, const fs::path& lib, co
                 outside > 0 ? objects / outside / bareRate : 0.0);
   }
   std::printf("bare SQLite:   %.0f objects per second\n", bareRate);
+  std::printf("peak memory:   %.1f MiB resident for the whole run; one object alone %.1f MiB (Java VM and libraries)\n",
+              MiB(peak), MiB(fixedPeak));
+  std::printf("id array:      %.1f MiB (%zu identifiers)\n", MiB(arrayBytes), ids.size());
+  std::printf("memory ratio:  %.2f whole run to id array (goal 1.5 or less); %.2f above the one-object run\n",
+              static_cast<double>(peak) / static_cast<double>(arrayBytes),
+              static_cast<double>(peak > fixedPeak ? peak - fixedPeak : 0) / static_cast<double>(arrayBytes));
   std::printf("speed ratio:   %.2f whole run, %.2f discovery (goal 0.40 or better)\n", wholeRate / bareRate,
               phase > 0 ? objects / phase / bareRate : 0.0);
   return 0;
@@ -269,7 +364,8 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
-                 "usage: auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH] [--keep]\n");
+                 "usage: auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH] "
+                 "[--java-options TEXT] [--keep]\n");
     return 2;
   }
   const fs::path bin = fs::read_symlink("/proc/self/exe").parent_path();
@@ -283,6 +379,10 @@ int main(int argc, char** argv) {
   setenv("ODBCSYSINI", work.c_str(), 1);
   setenv("APATH", lib.c_str(), 1);
   // Tracing at its default level: no TraceLevel in the registry.
+  if (!options.javaOptions.empty()) {
+    setenv("JAVA_TOOL_OPTIONS", options.javaOptions.c_str(), 1);
+    std::printf("java options:  %s\n", options.javaOptions.c_str());
+  }
   const int result = Measure(options, bin, lib, work);
   if (options.keep || result != 0) {
     std::printf("work folder:   %s\n", work.c_str());
