@@ -40,21 +40,19 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "db/sqlite_dialect.h"
 #include "repository_queries.h"
 #include "unlinked_objects.h"
 
 namespace fs = std::filesystem;
 namespace config = auralink::config;
+using namespace auralink::bench;
 
 namespace {
 
 constexpr const char* kAgent = "QuillonLst";
 constexpr const char* kScriptedProcessing = "5C2E8A17-3B94-4F60-8D21-A74E19C36B52";
-// Every class the stand-in repository generator writes, forwarded under its own name.
-const char* const kStandInClasses[] = {"IpNetwork", "IpSubnet",      "WindowsServer", "UnixServer",  "Workstation",
-                                       "Router",    "NetworkSwitch", "Printer",       "SystemAgent", "DatabaseAgent"};
-
 struct Options {
   unsigned long objects = 10000;
   unsigned long seed = 1;
@@ -127,23 +125,14 @@ size_t RunMeasured(const fs::path& program, const std::vector<std::string>& argu
   return static_cast<size_t>(usage.ru_maxrss) * 1024;  // Linux gives kilobytes
 }
 
-// The block that the C library's allocator takes for a request of `bytes`: the request and
-// one size word, rounded up to 16 bytes, at least 32.
-size_t AllocatedBlock(size_t bytes) { return std::max<size_t>(32, (bytes + sizeof(size_t) + 15) & ~size_t{15}); }
-
-// What the identifier array EnumInstances returns takes for these (ASCII) identifiers: its
-// descriptor, one VARIANT each and each BSTR's block (length prefix, characters, terminator).
+// What the identifier array EnumInstances returns takes for these (ASCII) identifiers.
 size_t IdentifierArrayBytes(const std::vector<std::string>& ids) {
-  size_t bytes = sizeof(SAFEARRAY) + ids.size() * sizeof(VARIANT);
-  for (const std::string& id : ids) bytes += AllocatedBlock(sizeof(uint32_t) + (id.size() + 1) * sizeof(OLECHAR));
+  size_t bytes = IdentifierArrayBaseBytes();
+  for (const std::string& id : ids) bytes += IdentifierElementBytes(id.size());
   return bytes;
 }
 
 double MiB(size_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

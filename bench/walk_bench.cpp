@@ -38,20 +38,18 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "db/sqlite_dialect.h"
 #include "unlinked_objects.h"
 
 namespace fs = std::filesystem;
+using namespace auralink::bench;
 
 namespace {
 
 constexpr const char* kAgent = "QuillonLst";
 constexpr const char* kAgentKey = "SOFTWARE\\Kestrova\\Auralink\\QuillonLst";
 constexpr const char* kInstrumentationKey = "SOFTWARE\\Kestrova\\Auralink\\QuillonLst\\OrvexSettings\\Instrumentation";
-// Every class the stand-in repository generator writes.
-const char* const kStandInClasses[] = {"IpNetwork",   "IpSubnet",   "WindowsServer", "UnixServer",   "Workstation",
-                                       "Router",      "NetworkSwitch", "Printer",    "SystemAgent", "DatabaseAgent"};
-
 struct Options {
   unsigned long objects = 10000;
   unsigned long seed = 1;
@@ -146,10 +144,6 @@ bool Prepare(const Options& options, const fs::path& programFolder, const fs::pa
          SetString(kInstrumentationKey, "instrumentation.classes.filename", classes);
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // A figure of /proc/self/status ("VmRSS", "VmHWM") in bytes.
 size_t StatusBytes(const char* name) {
   std::ifstream status("/proc/self/status");
@@ -169,19 +163,16 @@ bool ResetPeakMemory() {
   return static_cast<bool>(clear);
 }
 
-// The block that the C library's allocator takes for a request of `bytes`: the request and
-// one size word, rounded up to 16 bytes, at least 32.
-size_t AllocatedBlock(size_t bytes) { return std::max<size_t>(32, (bytes + sizeof(size_t) + 15) & ~size_t{15}); }
-
 // The memory that the identifier array holds: its descriptor, its VARIANTs and the blocks
-// allocated for its strings (length prefix, characters and terminator).
+// allocated for its strings.
 size_t ArrayBytes(SAFEARRAY* array, LONG count) {
-  size_t bytes = sizeof(SAFEARRAY) + static_cast<size_t>(count) * sizeof(VARIANT);
+  size_t bytes = IdentifierArrayBaseBytes();
   VARIANT* elements = nullptr;
-  if (FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)))) return bytes;
+  if (FAILED(SafeArrayAccessData(array, reinterpret_cast<void**>(&elements))))
+    return bytes + static_cast<size_t>(count) * sizeof(VARIANT);
   for (LONG i = 0; i < count; ++i) {
     BSTR text = V_VT(&elements[i]) == VT_BSTR ? V_BSTR(&elements[i]) : nullptr;
-    if (text) bytes += AllocatedBlock(sizeof(uint32_t) + SysStringByteLen(text) + sizeof(OLECHAR));
+    bytes += text ? IdentifierElementBytes(SysStringLen(text)) : sizeof(VARIANT);
   }
   SafeArrayUnaccessData(array);
   return bytes;

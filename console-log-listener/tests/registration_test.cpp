@@ -19,24 +19,6 @@ namespace {
 
 namespace config = auralink::config;
 
-std::string Text(const std::string& key, const char* name) {
-  char value[260] = "<absent>";
-  DWORD size = sizeof value;
-  CConfRepositoryManager::GetInstance()->ReadStr(key.c_str(), name, nullptr, value, &size);
-  return value;
-}
-
-DWORD Number(const std::string& key, const char* name) {
-  DWORD value = 0xFFFFFFFF;
-  CConfRepositoryManager::GetInstance()->ReadNum(key.c_str(), name, nullptr, &value, nullptr);
-  return value;
-}
-
-bool KeyExists(const std::string& path) {
-  CRegKey key;
-  return key.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ) == ERROR_SUCCESS;
-}
-
 bool ClassRegistered(const wchar_t* progId) {
   CLSID clsid;
   return CLSIDFromProgID(progId, &clsid) == S_OK;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -159,7 +160,9 @@ void OperationJournal::RestoreSetAside(std::vector<QueuedOperation>* pending) {
 }
 
 int OperationJournal::SetAside(const QueuedOperation& operation) {
-  const long long previousSize = static_cast<long long>(ReadWholeFile(SetAsidePath()).size());
+  std::error_code absent;  // a file not there yet has nothing to keep
+  const uintmax_t size = std::filesystem::file_size(SetAsidePath(), absent);
+  const long long previousSize = absent ? 0 : static_cast<long long>(size);
   const int fd = io_.open(SetAsidePath().c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
   if (fd < 0) return 0;
   const bool written = WriteAll(fd, EncodeRecord(operation)) && io_.fsync(fd) == 0;

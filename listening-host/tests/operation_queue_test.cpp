@@ -294,7 +294,10 @@ long long FailingWrite(int fd, const void* data, unsigned long long size) {
 TEST_F(QueueTest, AJournalThatCannotBeWrittenStillForwardsAndStaysReadable) {
   JournalIo io = JournalIo::System();
   io.write = FailingWrite;
-  {
+  // First a run that ends normally; then one that dies before forwarding anything, after
+  // which the records around the failed write must still be intact.
+  for (bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed" : "closed");
     RecordingForwarder forwarder;
     forwarder.hold = true;
     OperationQueue queue(Journal(io), kFastRetries);
@@ -304,23 +307,14 @@ TEST_F(QueueTest, AJournalThatCannotBeWrittenStillForwardsAndStaysReadable) {
     EXPECT_EQ(1, queue.Push(1, "memory only", "s"));
     gFailWrites = false;
     queue.Push(1, "kept too", "s");
+    if (killed) {
+      EXPECT_EQ(3u, CloseAsIfKilled(queue, forwarder));
+      continue;
+    }
     forwarder.Release();
     EXPECT_EQ(0u, queue.Close(5000));
     EXPECT_EQ((std::vector<std::string>{"kept", "memory only", "kept too"}), forwarder.AcceptedIds());
     EXPECT_NE(std::string::npos, TestSandbox::ReadFile(sandbox.TraceFile()).find("kept in memory"));
-  }
-  {
-    // Died before forwarding anything: the records around the failed write are intact.
-    RecordingForwarder forwarder;
-    forwarder.hold = true;
-    OperationQueue queue(Journal(io), kFastRetries);
-    ASSERT_EQ(1, queue.Start(&forwarder));
-    queue.Push(1, "kept", "s");
-    gFailWrites = true;
-    queue.Push(1, "memory only", "s");
-    gFailWrites = false;
-    queue.Push(1, "kept too", "s");
-    EXPECT_EQ(3u, CloseAsIfKilled(queue, forwarder));
   }
   EXPECT_EQ((std::vector<std::string>{"kept", "kept too"}), ReplayWith(Journal()));
 }

@@ -29,7 +29,10 @@
 namespace {
 
 namespace config = auralink::config;
+using marrowby::testing::KeyExists;
 using marrowby::testing::ListenerSandbox;
+using marrowby::testing::Number;
+using marrowby::testing::Text;
 using marrowby::testing::WaitFor;
 using model_test::XmlElement;
 
@@ -42,24 +45,6 @@ HRESULT CallEntryPoint(const char* modulePath, const char* name) {
   HMODULE module = LoadLibraryA(modulePath);
   auto entryPoint = module ? reinterpret_cast<EntryPoint>(GetProcAddress(module, name)) : nullptr;
   return entryPoint ? entryPoint() : E_UNEXPECTED;
-}
-
-std::string Text(const std::string& key, const char* name) {
-  char value[260] = "<absent>";
-  DWORD size = sizeof value;
-  CConfRepositoryManager::GetInstance()->ReadStr(key.c_str(), name, nullptr, value, &size);
-  return value;
-}
-
-DWORD Number(const std::string& key, const char* name) {
-  DWORD value = 0xFFFFFFFF;
-  CConfRepositoryManager::GetInstance()->ReadNum(key.c_str(), name, nullptr, &value, nullptr);
-  return value;
-}
-
-bool KeyExists(const std::string& path) {
-  CRegKey key;
-  return key.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 // The registered agent with what zeltsetup would add for the adapter: transport settings,

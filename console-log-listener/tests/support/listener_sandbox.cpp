@@ -1,5 +1,6 @@
 #include "listener_sandbox.h"
 
+#include <auralink/conf_repository.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 
@@ -97,6 +98,24 @@ HRESULT CallModule(const char* entryPoint) {
   }();
   auto function = module ? reinterpret_cast<EntryPoint>(GetProcAddress(module, entryPoint)) : nullptr;
   return function ? function() : E_UNEXPECTED;
+}
+
+std::string Text(const std::string& key, const char* name) {
+  char value[260] = "<absent>";
+  DWORD size = sizeof value;
+  CConfRepositoryManager::GetInstance()->ReadStr(key.c_str(), name, nullptr, value, &size);
+  return value;
+}
+
+DWORD Number(const std::string& key, const char* name) {
+  DWORD value = 0xFFFFFFFF;
+  CConfRepositoryManager::GetInstance()->ReadNum(key.c_str(), name, nullptr, &value, nullptr);
+  return value;
+}
+
+bool KeyExists(const std::string& path) {
+  CRegKey key;
+  return key.Open(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 }  // namespace marrowby::testing

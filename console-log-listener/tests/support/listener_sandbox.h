@@ -85,6 +85,13 @@ HRESULT CreateByProgId(const wchar_t* progId, CComPtr<Interface>& object) {
   return SUCCEEDED(hr) ? object.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER) : hr;
 }
 
+// What the registry holds, read as the agents read it: a string value ("<absent>" when it
+// cannot be read), a number (all bits set when it cannot be read), and whether a key of
+// HKEY_LOCAL_MACHINE exists.
+std::string Text(const std::string& key, const char* name);
+DWORD Number(const std::string& key, const char* name);
+bool KeyExists(const std::string& path);
+
 using auralink::testing::WaitFor;
 
 }  // namespace marrowby::testing
