@@ -11,23 +11,30 @@
 // One thread at a time, the one that marked the agent `busy`, creates, starts, stops and
 // releases the agent's listening object, and before it gives that role up it brings the
 // object in line with the subscriptions that came and went meanwhile (Settle). So an agent
-// never has two listening objects: a Subscribe that finds the agent busy waits until the
-// start or shutdown under way is over. Inside a delivery it must not wait, because the
-// busy thread may be stopping the very class whose thread is delivering (Stop waits for
-// the class's threads); there the subscription is only recorded, and the busy thread
-// starts a new listening object for it once the old one is gone.
+// never has two listening objects: a Subscribe or Unsubscribe that finds the agent busy
+// waits until the start or shutdown under way is over. Inside a delivery it must not wait,
+// because the busy thread may be stopping the very class whose thread is delivering (Stop
+// waits for the class's threads); there a subscription is only recorded, and the busy
+// thread starts a new listening object for it once the old one is gone.
 //
-// The last Unsubscribe stops (Stop, Terminate, Release) the agent's listening object. From
-// inside a delivery, that is on one of the class's own threads, stopping it there would
-// wait for that thread itself: a helper thread does it.
+// Stopping: the last Unsubscribe stops (Stop, Terminate, Release) the agent's listening
+// object while the leaving subscription still receives, and withdraws it afterwards: what
+// the class indicates while it winds down (the rest of a polling cycle) still reaches the
+// sink. The subscription is marked `leaving` meanwhile, so it cannot be withdrawn twice.
+// From inside a delivery, that is on one of the class's own threads, stopping the class
+// there would wait for that thread itself: the subscription is withdrawn at once and a
+// helper thread stops the class. What the class indicates after that reaches no sink, and
+// Indicate answers 0, so a listener keeps what it could not deliver for its next start.
 //
 // Delivery: Indicate works on a snapshot of the agent's subscriptions and checks, before
-// each call, that the subscription is still active. Unsubscribe from a thread that is not
-// itself delivering waits until the calls that other threads are making into that sink
-// have returned and gives the sink back, so its owner may destroy it as soon as
-// Unsubscribe returns. Waiting from inside a delivery could deadlock two sinks that
-// unsubscribe each other, so there the last call under way gives the sink back when it
-// returns (a sink that unsubscribes itself stays referenced until its own call ends).
+// each call, that the subscription is still active. It answers 0 when the item reached no
+// active sink or a sink refused it (a failed HRESULT): the caller keeps the item to deliver
+// again. Unsubscribe from a thread that is not itself delivering waits until the calls
+// that other threads are making into that sink have returned and gives the sink back, so
+// its owner may destroy it as soon as Unsubscribe returns. Waiting from inside a delivery
+// could deadlock two sinks that unsubscribe each other, so there the last call under way
+// gives the sink back when it returns (a sink that unsubscribes itself stays referenced
+// until its own call ends).
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>
@@ -80,6 +87,9 @@ struct Subscription {
   IHubSink* const sink;
   // All guarded by State::mutex.
   bool active = true;
+  // An Unsubscribe outside a delivery is stopping the agent's listening class before it
+  // withdraws this subscription, which goes on receiving meanwhile.
+  bool leaving = false;
   int callsUnderWay = 0;
   // Unsubscribe waits for the calls under way and releases the sink itself; otherwise the
   // last of those calls releases it.
@@ -279,14 +289,41 @@ int CListeningManager::Unsubscribe(LONG cid) {
   State& state = *state_;
   std::unique_lock<std::mutex> lock(state.mutex);
   auto found = state.byCid.find(cid);
-  if (found == state.byCid.end()) {
+  if (found == state.byCid.end() || found->second->leaving) {
+    const bool leaving = found != state.byCid.end();
     lock.unlock();
-    trace->LogMsg(0, kComponent, "Unsubscribe: no subscription %d", static_cast<int>(cid));
+    trace->LogMsg(0, kComponent, leaving ? "Unsubscribe: subscription %d is already being removed"
+                                         : "Unsubscribe: no subscription %d",
+                  static_cast<int>(cid));
     return 0;
   }
-  IHubSink* releasable = nullptr;
-  const std::string agent = state.Withdraw(lock, found, releasable)->agent;
+  const std::string agent = found->second->agent;
   AgentListener& listener = state.listeners[agent];
+  if (deliveryDepth == 0) {
+    found->second->leaving = true;
+    state.settled.wait(lock, [&] { return !listener.busy; });
+    if (listener.subscriptions == 1 && listener.object) {
+      // The last one: the class stops while this sink still receives what it indicates.
+      listener.busy = true;
+      IListening* retired = listener.object.Detach();
+      lock.unlock();
+      trace->LogMsg(2, kComponent, "Agent %s: subscription %d is the last, listening stops before it goes",
+                    agent.c_str(), static_cast<int>(cid));
+      ShutDown(retired, agent);
+      lock.lock();
+      IHubSink* releasable = nullptr;
+      state.Withdraw(lock, state.byCid.find(cid), releasable);
+      // Subscriptions recorded from inside deliveries meanwhile get a new listening object.
+      state.Settle(lock, listener, agent);
+      lock.unlock();
+      if (releasable) releasable->Release();
+      trace->LogMsg(2, kComponent, "Agent %s: subscription %d removed", agent.c_str(), static_cast<int>(cid));
+      return 1;
+    }
+    found = state.byCid.find(cid);
+  }
+  IHubSink* releasable = nullptr;
+  state.Withdraw(lock, found, releasable);
   const bool stop = listener.subscriptions == 0 && listener.object && !listener.busy;
   if (stop) listener.busy = true;
   lock.unlock();
@@ -294,6 +331,7 @@ int CListeningManager::Unsubscribe(LONG cid) {
   trace->LogMsg(2, kComponent, "Agent %s: subscription %d removed", agent.c_str(), static_cast<int>(cid));
   if (!stop) return 1;
 
+  // Inside a delivery, stopping the class here would wait for this very thread.
   if (deliveryDepth == 0) {
     lock.lock();
     state.Settle(lock, listener, agent);
@@ -318,7 +356,7 @@ int CListeningManager::Indicate(const char* agentName, short operation, const ch
   }
   trace->LogMsg(3, kComponent, "Agent %s: operation %d for %d sink(s)", agentName, static_cast<int>(operation),
                 static_cast<int>(receivers.size()));
-  if (receivers.empty()) return 1;
+  if (receivers.empty()) return 0;
 
   auralink::PayloadArray operations(auralink::CreatePayloadArray(1));
   auralink::PayloadArray keys(auralink::CreatePayloadArray(1));
@@ -332,6 +370,8 @@ int CListeningManager::Indicate(const char* agentName, short operation, const ch
   }
 
   DeliveryScope delivering;
+  int accepted = 0;
+  bool refused = false;
   for (const SubscriptionPtr& subscription : receivers) {
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
@@ -352,9 +392,12 @@ int CListeningManager::Indicate(const char* agentName, short operation, const ch
     state_->callReturned.notify_all();
     if (releasable) releasable->Release();
     if (FAILED(hr)) {
+      refused = true;
       trace->LogMsg(2, kComponent, "Agent %s: sink of subscription %d refused operation %d (hr = 0x%08X)", agentName,
                     static_cast<int>(subscription->cid), static_cast<int>(operation), static_cast<unsigned>(hr));
+    } else {
+      ++accepted;
     }
   }
-  return 1;
+  return accepted > 0 && !refused ? 1 : 0;
 }

@@ -67,14 +67,15 @@ TEST(ListeningManager, WhatTheClassIndicatesWhileItStartsReachesTheSubscriber) {
   EXPECT_EQ(refusedId, -1);
   EXPECT_EQ(refused.references, 0u);
   int calls = refused.calls;
-  EXPECT_EQ(Manager()->Indicate(failing, 7, "", "later"), 1);
+  EXPECT_EQ(Manager()->Indicate(failing, 7, "", "later"), 0);  // reached no sink
   EXPECT_EQ(refused.calls, calls);
   EXPECT_EQ(Manager()->Subscribe(failing, &refused, &refusedId), 0);
   EXPECT_EQ(sandbox.JournalCount("Listening.Start EagerFailStart"), 2);
   EXPECT_EQ(sandbox.JournalCount("Listening.destroyed EagerFailStart"), 2);
 }
 
-TEST(ListeningManager, IndicateReachesEverySinkOfTheAgentAsOneItemArrays) {
+// Indicate answers whether the item arrived: a listener keeps what did not to send again.
+TEST(ListeningManager, IndicateReachesEverySinkOfTheAgentAsOneItemArraysAndTellsWhetherItArrived) {
   HubSandbox sandbox;
   sandbox.WriteFakeAgent("Deliver");
   sandbox.WriteFakeAgent("Elsewhere");
@@ -86,7 +87,7 @@ TEST(ListeningManager, IndicateReachesEverySinkOfTheAgentAsOneItemArrays) {
 
   EXPECT_EQ(Manager()->Indicate("Deliver", 2, "uuid=1|", "name=x|"), 1);
   EXPECT_EQ(Manager()->Indicate("Deliver", 7, nullptr, "event"), 1);
-  EXPECT_EQ(Manager()->Indicate("Nobody", 1, "k", "o"), 1);
+  EXPECT_EQ(Manager()->Indicate("Nobody", 1, "k", "o"), 0);
 
   for (RecordingSink* sink : {&first, &second}) {
     auto items = sink->Items();
@@ -99,9 +100,17 @@ TEST(ListeningManager, IndicateReachesEverySinkOfTheAgentAsOneItemArrays) {
     EXPECT_EQ(items[1].object, "event");
   }
   EXPECT_EQ(other.calls, 0);
+
+  // One sink refusing is enough: the other still gets the item, and the caller hears 0.
+  second.answer = E_FAIL;
+  EXPECT_EQ(Manager()->Indicate("Deliver", 7, "", "refused by one"), 0);
+  EXPECT_EQ(first.Items().back().object, "refused by one");
+  second.answer = S_FALSE;  // a success code counts as taken
+  EXPECT_EQ(Manager()->Indicate("Deliver", 7, "", "taken"), 1);
+
   for (LONG id : ids) EXPECT_EQ(Manager()->Unsubscribe(id), 1);
-  EXPECT_EQ(Manager()->Indicate("Deliver", 2, "k", "o"), 1);
-  EXPECT_EQ(first.calls, 2);
+  EXPECT_EQ(Manager()->Indicate("Deliver", 2, "k", "o"), 0);
+  EXPECT_EQ(first.calls, 4);
 }
 
 TEST(ListeningManager, SinkMayUnsubscribeAnotherSinkDuringADelivery) {

@@ -93,9 +93,32 @@ TEST(ListeningThreads, SinksLeavingDuringConcurrentDeliveriesAreNotCalledAfterwa
   EXPECT_EQ(sandbox.JournalCount("Listening.destroyed TickingCrowd"), 1);
 }
 
+// The last sink leaves from outside a delivery: the class stops while the sink still
+// receives, so what the class indicates while it winds down is not lost.
+TEST(ListeningThreads, TheLastSinkHearsTheListeningClassWindDown) {
+  HubSandbox sandbox;
+  const char* agent = "TickingDraining";
+  sandbox.WriteFakeAgent(agent);
+  RecordingSink sink;
+  LONG id = 0;
+  ASSERT_EQ(Manager()->Subscribe(agent, &sink, &id), 1);
+  ASSERT_TRUE(WaitFor([&] { return sink.calls > 10; }));
+  ASSERT_EQ(Manager()->Unsubscribe(id), 1);
+  EXPECT_EQ(sandbox.JournalCount("Listening.last words TickingDraining 1"), 1) << sandbox.Journal();
+  EXPECT_EQ(sink.Items().back().object, "last words");
+  EXPECT_NE(sandbox.Journal().find("Listening.Stop TickingDraining\nListening.last words TickingDraining 1\n"
+                                   "Listening.Terminate TickingDraining\nListening.destroyed TickingDraining"),
+            std::string::npos)
+      << sandbox.Journal();
+  EXPECT_EQ(sink.references, 0u);
+  EXPECT_EQ(Manager()->Unsubscribe(id), 0);
+}
+
+// From inside a delivery the sink leaves at once; what the class indicates afterwards
+// reaches no sink, and Indicate says so.
 TEST(ListeningThreads, LastSinkLeavingFromTheListeningThreadStopsTheAgent) {
   HubSandbox sandbox;
-  const char* agent = "TickingSolo";
+  const char* agent = "TickingDrainingSolo";
   sandbox.WriteFakeAgent(agent);
   RecordingSink sink;
   std::atomic<LONG> sharedId{0};
@@ -108,10 +131,12 @@ TEST(ListeningThreads, LastSinkLeavingFromTheListeningThreadStopsTheAgent) {
   sharedId = id;
   // The listening class waits for its ticking thread in Stop, so the manager must not stop
   // it on that thread.
-  ASSERT_TRUE(WaitFor([&] { return sandbox.JournalCount("Listening.destroyed TickingSolo") == 1; })) << sandbox.Journal();
+  ASSERT_TRUE(WaitFor([&] { return sandbox.JournalCount("Listening.destroyed TickingDrainingSolo") == 1; }))
+      << sandbox.Journal();
   EXPECT_TRUE(left);
-  EXPECT_EQ(sandbox.JournalCount("Listening.Stop TickingSolo"), 1);
-  EXPECT_EQ(sandbox.JournalCount("Listening.Terminate TickingSolo"), 1);
+  EXPECT_EQ(sandbox.JournalCount("Listening.Stop TickingDrainingSolo"), 1);
+  EXPECT_EQ(sandbox.JournalCount("Listening.Terminate TickingDrainingSolo"), 1);
+  EXPECT_EQ(sandbox.JournalCount("Listening.last words TickingDrainingSolo 0"), 1);
   EXPECT_EQ(sink.references, 0u);
   int calls = sink.calls;
   Sleep(20);

@@ -25,12 +25,17 @@ class CListeningManager {
   // not wait: the subscription is recorded and the new object follows). 0, with the
   // sink given back and `cid` untouched, when the class cannot be started.
   int Subscribe(const char* agentName, IHubSink* sink, LONG* cid);
-  // No further indications reach that subscription's sink; 0 for an unknown identifier.
-  // Called outside a delivery, it returns once no call into the sink is under way and the
-  // manager's reference is given back, so the sink's owner may destroy it.
+  // No further indications reach that subscription's sink once it returns; 0 for an
+  // unknown identifier or one being removed by another call. Called outside a delivery, it
+  // returns once no call into the sink is under way and the manager's reference is given
+  // back, so the sink's owner may destroy it; when it ends the agent's last subscription,
+  // the listening class is stopped first and the sink receives what the class indicates
+  // until it has stopped. From inside a delivery the sink leaves at once.
   int Unsubscribe(LONG cid);
   // Delivers one item to every sink subscribed for the agent, as payload arrays of one
-  // element each (operation, key stream, object stream).
+  // element each (operation, key stream, object stream). Nonzero when at least one sink
+  // received it and none refused it (a failed HRESULT); 0 when it reached no sink or a sink
+  // refused it, so that the caller keeps the item to deliver again.
   int Indicate(const char* agentName, short operation, const char* opPKStream, const char* opStream);
 
   CListeningManager(const CListeningManager&) = delete;

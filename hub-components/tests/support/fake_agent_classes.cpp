@@ -205,6 +205,10 @@ class ATL_NO_VTABLE CFakeListening
           CListeningManager::GetInstance()->Indicate(agent_.c_str(), 7, "", text.c_str());
           std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        if (Holds(agent_, kAgentDrainingWord)) {
+          int result = CListeningManager::GetInstance()->Indicate(agent_.c_str(), 7, "", "last words");
+          Note("Listening.last words " + agent_ + " " + std::to_string(result));
+        }
       });
     }
     return S_OK;

@@ -19,10 +19,13 @@ inline constexpr const char* kAgentFailingStart = "FailStart";
 // - "Ticking": it indicates from a thread of its own, "tick <n>" every millisecond from
 //   Start until Stop;
 // - "Eager": Start indicates "starting" on the calling thread before it does anything else;
-// - "SlowStop": Stop takes 100 ms before it stops the thread.
+// - "SlowStop": Stop takes 100 ms before it stops the thread;
+// - "Draining": once told to stop, the ticking thread indicates "last words" before it
+//   ends and journals "Listening.last words <agent> <Indicate's result>".
 inline constexpr const char* kAgentTickingWord = "Ticking";
 inline constexpr const char* kAgentEagerWord = "Eager";
 inline constexpr const char* kAgentSlowStopWord = "SlowStop";
+inline constexpr const char* kAgentDrainingWord = "Draining";
 
 // The discovery class:
 //  - EnumInstances writes identifiers "agent=<agent>", "class=<class>", "dip=<dip>" and one

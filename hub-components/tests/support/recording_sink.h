@@ -1,5 +1,5 @@
 // A sink that checks the shape of every indication it receives and keeps its items.
-// Optionally it unsubscribes itself after a number of items.
+// Optionally it unsubscribes itself after a number of items, or answers with a failure.
 #pragma once
 #include <auralink/hub_components.h>
 #include <auralink/payload_arrays.h>
@@ -49,7 +49,7 @@ class RecordingSink : public IHubSink {
       }
     }
     if (onItem) onItem(*this);
-    return S_OK;
+    return answer;
   }
 
   std::vector<IndicatedItem> Items() {
@@ -60,6 +60,7 @@ class RecordingSink : public IHubSink {
   std::atomic<ULONG> references{0};
   std::atomic<int> calls{0};
   std::function<void(RecordingSink&)> onItem;  // runs inside Indicate, after recording
+  std::atomic<HRESULT> answer{S_OK};           // what Indicate returns (the item is kept)
 
  private:
   std::mutex mutex;
