@@ -30,7 +30,7 @@ class ReadingLog : public LogPollThrd {
  public:
   ReadingLog() : LogPollThrd("", 30, "", "warm", "d", 0) {}
   ~ReadingLog() override { EndThread(); }
-  void OnLogEvent(short, const std::string&, const std::string&) override {}
+  int OnLogEvent(short, const std::string&, const std::string&) override { return 1; }
 };
 
 // Messages of the shapes the console log holds: both severity segments, no delimiter, none.

@@ -15,8 +15,9 @@ EventLogListening::EventLogListening(std::string agentName, const std::string& l
 // derived part goes.
 EventLogListening::~EventLogListening() { EndThread(); }
 
-void EventLogListening::OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) {
+int EventLogListening::OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) {
   CTraceUtils::GetInstance()->LogMsg(3, "EventLogListening", "Operation %d (opDummyStream: %s, opStream: %s)",
                                      static_cast<int>(operation), opDummyStream.c_str(), opStream.c_str());
-  CListeningManager::GetInstance()->Indicate(agentName.c_str(), operation, opDummyStream.c_str(), opStream.c_str());
+  return CListeningManager::GetInstance()->Indicate(agentName.c_str(), operation, opDummyStream.c_str(),
+                                                   opStream.c_str());
 }

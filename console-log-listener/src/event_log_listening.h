@@ -12,7 +12,8 @@ class EventLogListening : public LogPollThrd {
                     std::string startMode, std::string msgFilter, DWORD msgNr);
   ~EventLogListening() override;
 
-  void OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) override;
+  // The listening manager's answer: 0 when the event reached no sink or a sink refused it.
+  int OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) override;
 
  private:
   const std::string agentName;

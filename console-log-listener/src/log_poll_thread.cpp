@@ -1,5 +1,6 @@
 #include "log_poll_thread.h"
 
+#include <auralink/cautil_failures.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
@@ -15,7 +16,6 @@ constexpr const char* kComponent = "LogPollingThread";
 constexpr const char* kLifecycleComponent = "LogPollThrd";
 constexpr short kListenerEvent = 7;
 constexpr DWORD kNapMilliseconds = 500;
-constexpr int kExecFailed = -3001;
 
 CTraceUtils* Trace() { return CTraceUtils::GetInstance(); }
 
@@ -140,9 +140,15 @@ void LogPollThrd::PollingCycle() {
   while (BeginCycle()) {
     const DWORD cycleStart = GetTickCount();
     NewCycleActions();
+    // What SaveState writes only when the whole window reached the hub.
+    const std::string windowStart = lastRefresh;
+    const DWORD numberBefore = msgNr;
 
+    if (removePending) IndicateRemove();
     bool ready = false;
-    if (!PrepareCurrentLogQuery()) {
+    if (removePending) {
+      Trace()->LogMsg(0, kComponent, "The remove action was not delivered; no query before it is");
+    } else if (!PrepareCurrentLogQuery()) {
       Trace()->LogMsg(0, kComponent, "Unable to Prepare Current Log Query!");
     } else if (RunCurrentLogQuery()) {
       Trace()->LogMsg(3, kComponent,
@@ -153,26 +159,47 @@ void LogPollThrd::PollingCycle() {
       Trace()->LogMsg(0, kComponent, "Unable to Run the Current Log Query!");
     }
 
-    if (OpenLog(dumpPath)) {
+    const bool opened = OpenLog(dumpPath);
+    if (opened) {
       Trace()->LogMsg(3, kComponent, "Open log for reading events successfull for log: %s", dumpPath.c_str());
     } else {
       Trace()->LogMsg(0, kComponent, "Unable to open the log: %s", dumpPath.c_str());
+      if (ready) auralink::CountCautilFailure();  // cautil ended without writing a dump
     }
-    // A dump left over when the query failed is not this cycle's: its records are not
-    // indicated.
-    while (GetNextLogEvent() && ready) {
-      Sleep(1);
-      Trace()->LogMsg(3, kComponent, "GetNextLogEvent ok .. trying to process");
-      std::string stream = marrowby::RecordEventStream(record);
-      Trace()->LogMsg(3, kComponent, "_Event: %s", stream.c_str());
-      OnLogEvent(kListenerEvent, "", stream);
-    }
+    // A dump found when the query failed is not this cycle's: its records are not read.
+    const bool delivered = ready && opened && IndicateRecords();
     CloseLog();
-    SaveState();
+    if (delivered) {
+      SaveState();
+    } else {
+      lastRefresh = windowStart;
+      msgNr = numberBefore;
+      Trace()->LogMsg(1, kComponent, "The window is kept for the next cycle (LastRefresh %s, LastMsgNr %u)",
+                      lastRefresh.c_str(), static_cast<unsigned>(msgNr));
+    }
     EndCycle();
     Trace()->LogMsg(3, kComponent, "Sleeping...");
     SleepPhase(cycleStart);
   }
+}
+
+bool LogPollThrd::IndicateRecords() {
+  while (GetNextLogEvent()) {
+    if (!running) {
+      Trace()->LogMsg(1, kComponent, "Stop asked while the dump is read: the rest of the window waits for the next start");
+      return false;
+    }
+    Sleep(1);
+    Trace()->LogMsg(3, kComponent, "GetNextLogEvent ok .. trying to process");
+    std::string stream = marrowby::RecordEventStream(record);
+    Trace()->LogMsg(3, kComponent, "_Event: %s", stream.c_str());
+    if (!OnLogEvent(kListenerEvent, "", stream)) {
+      Trace()->LogMsg(0, kComponent, "An event did not reach the hub; the window is asked for again in the next cycle");
+      return false;
+    }
+  }
+  // A dump not read to its end (a read error, memory exhausted) is asked for again.
+  return dumpFile.eof() && !dumpFile.bad();
 }
 
 void LogPollThrd::SleepPhase(DWORD cycleStart) {
@@ -196,7 +223,7 @@ bool LogPollThrd::ActionsAtStart() {
   const bool byDate = msgFilter == "d";
   const bool all = msgFilter == "a";
   if ((cold && (byDate || all)) || (warm && all)) {
-    IndicateAction("remove");
+    IndicateRemove();
     msgNr = 0;
     if (cold && byDate) lastRefresh = std::to_string(static_cast<long long>(now));
   }
@@ -208,7 +235,7 @@ bool LogPollThrd::NewCycleActions() {
   const std::time_t now = CurrentTime();
   if (now > dayEnd) {
     if (msgFilter == "d") {
-      IndicateAction("remove");
+      IndicateRemove();
       msgNr = 0;
     }
     dayEnd = marrowby::EndOfLocalDay(now);
@@ -247,6 +274,8 @@ bool LogPollThrd::PrepareCurrentLogQuery() {
 bool LogPollThrd::RunCurrentLogQuery() {
   Trace()->LogMsg(3, kComponent, "Getting log events.");
   Trace()->LogMsg(3, kComponent, "cautil query: %s", command.c_str());
+  // Whatever dump is found afterwards is then this run's.
+  DeleteFileA(dumpPath.c_str());
   try {
     HandleOwner process;
     DWORD exitCode = 0;
@@ -255,12 +284,27 @@ bool LogPollThrd::RunCurrentLogQuery() {
       Trace()->LogMsg(3, kComponent, "execProcess successfull (RC = %d)", static_cast<int>(exitCode));
       return true;
     }
+    if (rc == kExecStopped || rc == kExecTimedOut) DeleteFileA(dumpPath.c_str());  // perhaps half written
+    if (rc == kExecStopped) {
+      Trace()->LogMsg(1, kComponent, "The cautil query was ended because the thread is stopping");
+      return false;
+    }
+    if (rc == kExecTimedOut) {
+      Trace()->LogMsg(0, kComponent, "The cautil query did not end within %llu seconds and was ended",
+                      static_cast<unsigned long long>(CautilTimeLimitMs() / 1000));
+    }
     Trace()->LogMsg(0, kComponent, "execProcess failed with RC = %d", rc);
-    return false;
   } catch (...) {
     Trace()->LogMsg(0, kComponent, "Unable to execute cautil query. An exception was generated");
-    return false;
   }
+  auralink::CountCautilFailure();
+  return false;
+}
+
+ULONGLONG LogPollThrd::CautilTimeLimitMs() const {
+  constexpr ULONGLONG kLeastSeconds = 300;
+  const ULONGLONG tenCycles = 10ull * static_cast<ULONGLONG>(refreshTime > 0 ? refreshTime : 0);
+  return 1000ull * (tenCycles > kLeastSeconds ? tenCycles : kLeastSeconds);
 }
 
 int LogPollThrd::execProcess(const std::string& commandLine, int wait, HANDLE& process, DWORD& exitCode) {
@@ -276,10 +320,22 @@ int LogPollThrd::execProcess(const std::string& commandLine, int wait, HANDLE& p
   if (!ok) return kExecFailed;
   CloseHandle(created.hThread);  // only the process is waited for
   process = created.hProcess;
-  if (wait == 1) {
-    if (WaitForSingleObject(process, INFINITE) == WAIT_FAILED) return kExecFailed;
-    GetExitCodeProcess(process, &exitCode);
+  if (wait != 1) return 0;
+  // Waits in naps, so that a stop or a run past the limit ends the child.
+  const ULONGLONG started = GetTickCount64();
+  const ULONGLONG limit = CautilTimeLimitMs();
+  for (;;) {
+    const DWORD waited = WaitForSingleObject(process, kNapMilliseconds);
+    if (waited == WAIT_OBJECT_0) break;
+    if (waited == WAIT_FAILED) return kExecFailed;
+    const bool stopping = !running;
+    if (stopping || GetTickCount64() - started >= limit) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, INFINITE);
+      return stopping ? kExecStopped : kExecTimedOut;
+    }
   }
+  GetExitCodeProcess(process, &exitCode);
   return 0;
 }
 
@@ -313,9 +369,14 @@ void LogPollThrd::SaveState() {
   }
 }
 
-void LogPollThrd::IndicateAction(const std::string& action) {
+bool LogPollThrd::IndicateAction(const std::string& action) {
   const std::string clock = marrowby::FormatClockText(CurrentTime());
   const std::string stream = marrowby::ActionEventStream(GetSecondsFromEpochGMT("", clock), action);
   Trace()->LogMsg(3, kComponent, "_Event: %s", stream.c_str());
-  OnLogEvent(kListenerEvent, "", stream);
+  return OnLogEvent(kListenerEvent, "", stream) != 0;
+}
+
+void LogPollThrd::IndicateRemove() {
+  removePending = !IndicateAction("remove");
+  if (removePending) Trace()->LogMsg(0, kComponent, "The remove action did not reach the hub; it is sent again");
 }

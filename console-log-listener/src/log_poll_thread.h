@@ -6,6 +6,16 @@
 // cycle (refreshTime seconds from the cycle's start) in naps of 500 ms, looking at the
 // running flag before each nap.
 //
+// Nothing of a window is lost: a cycle saves its window (and the message number) only when
+// `cautil` wrote a dump and every record of it reached the hub. A cycle whose cautil run
+// failed (not startable, no dump, ended for running too long or by a stop), whose query
+// could not be built, whose indication the hub did not take (no sink, or a sink refused
+// it), or that a stop cut short while it read the dump, keeps the window and the number
+// as they were before it, in memory and in the registry, so the next cycle (or the next
+// start) asks for the same window again: a message may then arrive twice, never not at
+// all. A "remove" action the hub did not take is indicated again at the start of every
+// later cycle, before any record: a remove that came after the records would drop them.
+//
 // Start mode and message filter decide what is asked for:
 //   "d" (date window): every cycle asks with ACT=N for the messages from lastRefresh to
 //       now; the next window starts one second after this one ended. The first cycle of
@@ -19,8 +29,10 @@
 // Threads: Start, Stop and Join come from the owner's thread(s); everything else runs on
 // the polling thread, which alone touches the cycle's fields while it runs. Start never
 // runs a second thread on one object: it waits for a thread that was stopped but is still
-// finishing its cycle. Stop clears the flag (and, between cycles, deletes the dump); Join
-// waits until the thread has left its loop, so the object may be destroyed afterwards.
+// finishing its cycle. Stop clears the flag (and, between cycles, deletes the dump); the
+// thread then ends a cautil run under way (within 500 ms) or stops reading its dump, and
+// keeps that cycle's window. Join waits until the thread has left its loop, so the object
+// may be destroyed afterwards.
 // Destruction ends the thread (EndThread) without Stop's trace lines.
 #pragma once
 #include <windows.h>
@@ -44,7 +56,8 @@ class LogPollThrd {
   LogPollThrd& operator=(const LogPollThrd&) = delete;
 
   // Receives every event the thread finds: operation 7, an empty key stream, the stream.
-  virtual void OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) = 0;
+  // Nonzero when the event was delivered; 0 keeps the cycle's window for the next cycle.
+  virtual int OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) = 0;
 
   // Starts the polling thread (1, always).
   int Start();
@@ -63,12 +76,16 @@ class LogPollThrd {
   const char* GetActFlag() const;
   bool RunCurrentLogQuery();
   // Runs `commandLine` (the program found on the PATH); with `wait` 1 waits for it and
-  // stores its exit code. The process handle goes to the caller. 0, or -3001 when the
-  // process cannot be started or waited for.
-  static int execProcess(const std::string& commandLine, int wait, HANDLE& process, DWORD& exitCode);
+  // stores its exit code. The wait ends the child when Stop comes or when it runs longer
+  // than CautilTimeLimitMs. The process handle goes to the caller. 0, or one of:
+  static constexpr int kExecFailed = -3001;     // cannot be started or waited for
+  static constexpr int kExecStopped = -3002;    // ended because the thread is stopping
+  static constexpr int kExecTimedOut = -3003;   // ended for running past the time limit
+  int execProcess(const std::string& commandLine, int wait, HANDLE& process, DWORD& exitCode);
   bool CloseLog();
   void SaveState();
-  void IndicateAction(const std::string& action);
+  // Indicates the action ("remove"); true when the hub took it.
+  bool IndicateAction(const std::string& action);
 
   // The dump reader.
   bool OpenLog(const std::string& path);
@@ -87,6 +104,8 @@ class LogPollThrd {
  protected:
   // The system clock, in whole seconds; tests move it.
   virtual std::time_t CurrentTime() const;
+  // How long one cautil run may take: ten cycles, at least five minutes; tests shorten it.
+  virtual ULONGLONG CautilTimeLimitMs() const;
   // Clears the flag and waits for the thread. A derived class that supplies OnLogEvent
   // calls it in its destructor, before its own part goes.
   void EndThread();
@@ -99,12 +118,16 @@ class LogPollThrd {
   void EndCycle();
   // Sleeps out the cycle that began at tick `cycleStart`, ending early on Stop.
   void SleepPhase(DWORD cycleStart);
+  // Indicates "remove"; when the hub does not take it, it stays due (removePending).
+  void IndicateRemove();
+  // The record loop of a cycle whose query ran; true when every record reached the hub.
+  bool IndicateRecords();
 
   std::atomic<int> running{0};
   HANDLE thread = nullptr;  // guarded by lifecycle; released by Join
   std::mutex lifecycle;
-  // Stop deletes the dump only between cycles: within one the dump may hold messages of a
-  // window that is already saved as asked for, and CloseLog deletes it anyway.
+  // Stop deletes the dump only between cycles: within one the thread is using it, and
+  // CloseLog deletes it anyway.
   std::mutex cycle;
   bool inCycle = false;  // guarded by cycle
   const std::string stateKey;
@@ -115,6 +138,7 @@ class LogPollThrd {
   std::string command;
   std::time_t dayEnd = 0;
   DWORD msgNr;
+  bool removePending = false;  // a "remove" the hub did not take; sent before any record
   const std::string dumpPath;          // this object's own file, fixed at construction
   std::atomic<bool> dumpOpened{false};  // whether OpenLog ever ran: Stop deletes the dump then
   std::ifstream dumpFile;

@@ -1,6 +1,7 @@
 // The polling thread: the cautil command line of each start mode and filter, the day
 // change, and whole cycles against the stand-in cautil, with stopping and destruction at
-// awkward moments.
+// awkward moments, a hub that refuses, and cautil runs that fail or hang.
+#include <auralink/cautil_failures.h>
 #include <auralink/conf_repository.h>
 #include <gtest/gtest.h>
 
@@ -149,63 +150,126 @@ TEST_F(PollingThreadTest, StopIsHarmlessBeforeAnyThreadAndEndsASleepingOneWithin
   EXPECT_EQ(sandbox_.TraceCount("The thread to listening to log is being terminated"), 3);
 }
 
-// Destroying the object waits for the thread, which is still waiting for cautil.
-TEST_F(PollingThreadTest, DestructionDuringASlowCautilRunWaitsForTheThread) {
+// A stop during a cautil run that would never end ends the run at once (the child too);
+// destroying the object waits for the thread, which leaves its cycle without the window.
+TEST_F(PollingThreadTest, AStopDuringAHangingCautilRunEndsTheRunAtOnce) {
   const std::string commands = sandbox_.Sandbox().Path("commands.txt");
   ListenerSandbox::SetVariable("CAUTIL_COMMAND_LOG", commands.c_str());
-  ListenerSandbox::SetVariable("CAUTIL_DELAY_MS", "1500");
-  sandbox_.AddMessage(std::time(nullptr), "host1", "admin", "slow");
-  auto log = std::make_unique<RecordingLog>("cold", "a");
+  ListenerSandbox::SetVariable("CAUTIL_DELAY_MS", "600000");
+  const std::string window = std::to_string(std::time(nullptr) - 60);
+  auto log = std::make_unique<RecordingLog>("cold", "a", window, 7);
+  const std::string dumpPath = log->DumpPath();
   log->Start();
-  ASSERT_TRUE(WaitFor([&] { return !auralink::testing::TestSandbox::ReadFile(commands).empty(); }));
+  ASSERT_TRUE(WaitFor([&] { return auralink::testing::TestSandbox::ProcessRunningWith(dumpPath); }));
+  auto stopAsked = std::chrono::steady_clock::now();
   log->Stop();
+  log->Join();
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::milliseconds(1500));
+  EXPECT_FALSE(auralink::testing::TestSandbox::ProcessRunningWith(dumpPath));
+  EXPECT_EQ(sandbox_.TraceCount("The cautil query was ended because the thread is stopping"), 1);
+  EXPECT_EQ(log->MessageNumber(), 0u);  // as the cold start set it
+  EXPECT_EQ(Text(RecordingLog::kStateKey, "LastMsgNr"), "<absent>");
   log.reset();
-  EXPECT_EQ(sandbox_.TraceCount("Sleeping..."), 1);  // the cycle was finished, then the thread left
-  EXPECT_EQ(sandbox_.TraceCount("_Event: _GmtEpochTime="), 2);  // remove, then the message
+  EXPECT_EQ(sandbox_.TraceCount("Sleeping..."), 1);             // the cycle was finished, then the thread left
+  EXPECT_EQ(sandbox_.TraceCount("_Event: _GmtEpochTime="), 1);  // the remove of the cold start only
   EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 }
 
-// Stop between cautil's run and the reading of its dump: the dump still gets read (with
-// the date filter its window is already saved as asked for). The filter "a" lists the
-// message in every cycle, so the second cycle's dump is known to hold it.
-TEST_F(PollingThreadTest, AStopAfterCautilHasWrittenTheDumpLosesNoMessage) {
-  sandbox_.AddMessage(std::time(nullptr), "host1", "admin", "listed every cycle");
-  RecordingLog log("warm", "a");
+// The hub refusing every event, then a stop while the dump is read: neither cycle saves
+// its window, in memory or in the registry, so the next start asks for it again and
+// every message arrives, with the numbers it would have had.
+TEST_F(PollingThreadTest, AWindowIsSavedOnlyOnceEveryRecordOfItReachedTheHub) {
+  constexpr int kMessages = 600;
+  const std::time_t start = std::time(nullptr);
+  const std::string window = std::to_string(start - 60);
+  for (int i = 0; i < kMessages; ++i) sandbox_.AddMessage(start - 30, "host1", "admin", "burst " + std::to_string(i));
+  RecordingLog log("warm", "d", window, 4);
+  auto expectWindowKept = [&](const char* when) {
+    EXPECT_EQ(log.LastRefresh(), window) << when;
+    EXPECT_EQ(log.MessageNumber(), 4u) << when;
+    EXPECT_EQ(Text(RecordingLog::kStateKey, "LastRefresh"), "<absent>") << when;
+    EXPECT_EQ(Text(RecordingLog::kStateKey, "LastMsgNr"), "<absent>") << when;
+  };
+
+  log.SetRefusing(true);
   log.Start();
-  ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("All events got for this refresh cycle") == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("An event did not reach the hub") >= 2; }));
   log.Stop();
   log.Join();
-  EXPECT_EQ(log.StreamsWith("listed every cycle|type=TNGmsg#2|"), 1);
-  EXPECT_EQ(SavedNumber("LastMsgNr"), 2u);
+  expectWindowKept("refused");
+
+  log.SetRefusing(false);
+  log.Start();
+  ASSERT_TRUE(WaitFor([&] { return log.StreamsWith(", burst ") >= 100; }));
+  log.Stop();
+  log.Join();
+  EXPECT_LT(log.StreamsWith(", burst "), kMessages);
+  EXPECT_EQ(sandbox_.TraceCount("Stop asked while the dump is read"), 1);
+  expectWindowKept("stopped");
+
+  log.Start();
+  ASSERT_TRUE(WaitFor([&] { return log.StreamsWith(", burst " + std::to_string(kMessages - 1) + "|") == 1; }));
+  log.Stop();
+  log.Join();
+  for (int i = 0; i < kMessages; ++i) {
+    ASSERT_GE(log.StreamsWith(", burst " + std::to_string(i) + "|type=TNGmsg#" + std::to_string(5 + i) + "|"), 1) << i;
+  }
+  EXPECT_EQ(SavedNumber("LastMsgNr"), static_cast<DWORD>(4 + kMessages));
+  EXPECT_EQ(SavedText("LastRefresh"), log.LastRefresh());
+  EXPECT_NE(log.LastRefresh(), window);
   EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 }
 
-TEST_F(PollingThreadTest, CautilOutcomesDecideWhetherTheDumpIsRead) {
-  sandbox_.AddMessage(std::time(nullptr), "host1", "admin", "ABC_S_3: fine");
-  ListenerSandbox::SetVariable("CAUTIL_EXIT_CODE", "2");
-  {
-    RecordingLog log("warm", "a");
+// A cautil that cannot be started, one that writes no dump, and one that runs past its
+// time limit each keep the window and count as a failure; once cautil works again the
+// window asked for since the first failure is delivered. An exit code other than 0 with a
+// dump is no failure, and a dump found after a failed run is not read.
+TEST_F(PollingThreadTest, FailedCautilRunsKeepTheWindowUntilARunDelivers) {
+  const std::time_t start = std::time(nullptr);
+  const std::string window = std::to_string(start - 60);
+  sandbox_.AddMessage(start - 30, "host1", "admin", "ABC_S_3: waited for");
+  RecordingLog log("warm", "d", window, 4);
+  const unsigned long long failuresBefore = auralink::CautilFailureCount();
+  auto runUntil = [&](const char* traceText) {
+    const int seen = sandbox_.TraceCount(traceText);
+    const int kept = sandbox_.TraceCount("The window is kept for the next cycle");
     log.Start();
-    ASSERT_TRUE(WaitFor([&] { return log.StreamsWith("_Status=NORMAL|") == 1; }));
-  }
-  EXPECT_GE(sandbox_.TraceCount("execProcess successfull (RC = 2)"), 1);
+    ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount(traceText) > seen; })) << traceText;
+    ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("The window is kept for the next cycle") > kept; }));
+    log.Stop();
+    log.Join();
+    EXPECT_EQ(log.LastRefresh(), window) << traceText;
+    EXPECT_EQ(Text(RecordingLog::kStateKey, "LastRefresh"), "<absent>") << traceText;
+  };
 
-  // A query that cannot run indicates nothing, even from a dump left from before.
-  ListenerSandbox::SetVariable("CAUTIL_EXIT_CODE", nullptr);
   const std::string path = std::getenv("PATH");
   ListenerSandbox::SetVariable("PATH", sandbox_.Sandbox().Dir().c_str());
-  {
-    RecordingLog log("cold", "a");
-    auralink::testing::TestSandbox::WriteFile(log.DumpPath(), "Date Time Node User Station Text\n--\nstale\n");
-    const int cyclesBefore = sandbox_.TraceCount("Sleeping...");
-    log.Start();
-    ASSERT_TRUE(WaitFor([&] { return sandbox_.TraceCount("Sleeping...") >= cyclesBefore + 2; }));
-    EXPECT_EQ(log.StreamsWith("type=TNGmsg#"), 0);
-  }
+  auralink::testing::TestSandbox::WriteFile(log.DumpPath(), "Date Time Node User Station Text\n--\nstale\n");
+  runUntil("execProcess failed with RC = -3001");
   ListenerSandbox::SetVariable("PATH", path.c_str());
-  EXPECT_GE(sandbox_.TraceCount("execProcess failed with RC = -3001"), 1);
   EXPECT_GE(sandbox_.TraceCount("Unable to Run the Current Log Query!"), 1);
-  EXPECT_GE(sandbox_.TraceCount("Unable to open the log: "), 1);
+
+  ListenerSandbox::SetVariable("CAUTIL_FAIL", "nodump");
+  runUntil("Unable to open the log: ");
+  ListenerSandbox::SetVariable("CAUTIL_FAIL", nullptr);
+
+  ListenerSandbox::SetVariable("CAUTIL_DELAY_MS", "600000");
+  log.SetCautilTimeLimit(1000);
+  runUntil("The cautil query did not end within 1 seconds and was ended");
+  ListenerSandbox::SetVariable("CAUTIL_DELAY_MS", nullptr);
+  EXPECT_FALSE(auralink::testing::TestSandbox::ProcessRunningWith(log.DumpPath()));
+  EXPECT_GE(auralink::CautilFailureCount() - failuresBefore, 3u);
+  EXPECT_TRUE(log.Streams().empty());
+
+  ListenerSandbox::SetVariable("CAUTIL_EXIT_CODE", "2");
+  log.Start();
+  ASSERT_TRUE(WaitFor([&] { return log.StreamsWith("ABC_S_3: waited for|type=TNGmsg#5|_Status=NORMAL|") == 1; }));
+  log.Stop();
+  log.Join();
+  EXPECT_GE(sandbox_.TraceCount("execProcess successfull (RC = 2)"), 1);
+  EXPECT_EQ(SavedNumber("LastMsgNr"), 5u);
+  EXPECT_EQ(log.StreamsWith("stale"), 0);
+  EXPECT_EQ(sandbox_.DumpFilesLeft(), 0);
 }
 
 }  // namespace

@@ -74,9 +74,11 @@ RecordingLog::RecordingLog(const std::string& startMode, const std::string& msgF
                            DWORD msgNr, LONG refreshTime)
     : LogPollThrd(kStateKey, refreshTime, lastRefresh, startMode, msgFilter, msgNr) {}
 
-void RecordingLog::OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) {
+int RecordingLog::OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) {
+  if (refusing_) return 0;
   std::lock_guard<std::mutex> lock(mutex_);
   if (operation == 7 && opDummyStream.empty()) streams_.push_back(opStream);
+  return 1;
 }
 
 std::vector<std::string> RecordingLog::Streams() {

@@ -51,13 +51,18 @@ class RecordingLog : public LogPollThrd {
                DWORD msgNr = 0, LONG refreshTime = 1);
   ~RecordingLog() override { EndThread(); }
 
-  void OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) override;
+  // Keeps the stream, or refuses it (0) while SetRefusing(true) holds.
+  int OnLogEvent(short operation, const std::string& opDummyStream, const std::string& opStream) override;
   std::vector<std::string> Streams();
   // Streams holding `text`.
   int StreamsWith(const std::string& text);
 
   // Stops the object's clock at `now`; 0 gives it the system clock again.
   void SetClock(std::time_t now) { clock_ = now; }
+  // Refuses every indication, as a hub without a willing sink does.
+  void SetRefusing(bool refusing) { refusing_ = refusing; }
+  // How long a cautil run may take before it is ended (0: the class's own limit).
+  void SetCautilTimeLimit(ULONGLONG milliseconds) { cautilLimit_ = milliseconds; }
 
   static constexpr const char* kStateKey = "SOFTWARE\\Kestrova\\Auralink\\TestAgent\\EventListening\\EventLogs\\Log1";
 
@@ -66,9 +71,15 @@ class RecordingLog : public LogPollThrd {
     std::time_t now = clock_;
     return now ? now : std::time(nullptr);
   }
+  ULONGLONG CautilTimeLimitMs() const override {
+    ULONGLONG limit = cautilLimit_;
+    return limit ? limit : LogPollThrd::CautilTimeLimitMs();
+  }
 
  private:
   std::atomic<std::time_t> clock_{0};
+  std::atomic<bool> refusing_{false};
+  std::atomic<ULONGLONG> cautilLimit_{0};
   std::mutex mutex_;
   std::vector<std::string> streams_;
 };

@@ -39,6 +39,17 @@ TestSandbox::~TestSandbox() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+bool TestSandbox::ProcessRunningWith(const std::string& text) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    // An ended child that is not reaped yet has an empty command line.
+    std::string commandLine = ReadFile(entry.path().string() + "/cmdline");
+    for (char& c : commandLine) c = c == '\0' ? ' ' : c;
+    if (commandLine.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
 std::string TestSandbox::ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;

@@ -20,6 +20,8 @@ class TestSandbox {
 
   static std::string ReadFile(const std::string& path);
   static void WriteFile(const std::string& path, const std::string& text);
+  // Whether a live process's command line holds `text` (a file of the sandbox, say).
+  static bool ProcessRunningWith(const std::string& text);
   // The build and source trees this test was built in (AURALINK_BUILD_DIR and
   // AURALINK_SOURCE_DIR override them).
   static std::string BuildDir();
