@@ -3,6 +3,7 @@
 // Exit status 0 after an orderly stop, 1 when the command line is wrong or the run could
 // not start.
 #include <auralink/agent_trace.h>
+#include <auralink/cautil_failures.h>
 #include <auralink/trace_utils.h>
 #include <objbase.h>
 
@@ -34,10 +35,13 @@ void PrintUsage() {
   std::fflush(stdout);
 }
 
+// The cautil failures are the console-log listener's (always 0 for the instance agent):
+// each is a window the listener asks for again, so a rising count means Orvex lags behind.
 void TraceCounts(const CListeningHost& host) {
   const OperationQueueCounts counts = host.Counts();
-  CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Indications received %llu, forwarded %llu, queued %llu",
-                                     counts.received, counts.forwarded, counts.queued);
+  CTraceUtils::GetInstance()->LogMsg(0, kComponent,
+                                     "Indications received %llu, forwarded %llu, queued %llu, cautil failures %llu",
+                                     counts.received, counts.forwarded, counts.queued, auralink::CautilFailureCount());
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <vector>
 
 #include "adapter_test_agent.h"
@@ -73,6 +74,7 @@ class ZeltlistenTest : public ::testing::Test {
   }
   // Sends `signal` and gives the exit status (-signal when it ended by one).
   int StopListening(int signal) {
+    if (child <= 0) return -1000;  // kill(-1, ...) would signal every process of the user
     kill(child, signal);
     int status = 0;
     waitpid(child, &status, 0);
@@ -172,6 +174,138 @@ TEST_F(ZeltlistenTest, AnEventOrvexRefusedBeforeAKillIsSentAfterTheRestart) {
   EXPECT_EQ(0, StopListening(SIGTERM));
   EXPECT_EQ(1, RecordCount("link down"));
   EXPECT_NE(std::string::npos, Trace().find("1 queued operation(s) replayed")) << "the journal, not the listener, kept it";
+}
+
+// Stops during a cycle and failing or hanging cautil runs: nothing of a window is lost.
+// Each run reads its first window at once, so a restart stands in for the next cycle.
+class ZeltlistenCycleTest : public ZeltlistenTest {
+ protected:
+  void SetUp() override {
+    ZeltlistenTest::SetUp();
+    for (const char* name : kCautilSwitches) unsetenv(name);
+  }
+  void TearDown() override {
+    ZeltlistenTest::TearDown();
+    for (const char* name : kCautilSwitches) unsetenv(name);
+  }
+
+  // A warm start with the date filter whose saved window starts at `windowStart`.
+  static void UseSavedWindow(std::time_t windowStart) {
+    const std::string log = config::EventLogKey(kAgent, "TNGlog");
+    CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
+    repository->SetStr(log.c_str(), config::kStartMode, "warm");
+    repository->SetStr(log.c_str(), config::kMsgFilter, "d");
+    repository->SetStr(log.c_str(), config::kLastRefresh, std::to_string(windowStart).c_str());
+  }
+  int TraceCount(const std::string& text) const {
+    const std::string trace = Trace();
+    int count = 0;
+    for (size_t at = trace.find(text); at != std::string::npos; at = trace.find(text, at + 1)) ++count;
+    return count;
+  }
+  // The last line of the trace that holds `text`, from `text` on.
+  std::string LastLineWith(const std::string& text) const {
+    const std::string trace = Trace();
+    const size_t at = trace.rfind(text);
+    return at == std::string::npos ? "" : trace.substr(at, trace.find('\n', at) - at);
+  }
+  std::string LastCountsLine() const { return LastLineWith("Indications received "); }
+  // How often each "burst <n>" message reached Orvex.
+  std::map<int, int> Bursts() const {
+    std::map<int, int> seen;
+    const std::string record = Record();
+    for (size_t at = record.find(": burst "); at != std::string::npos; at = record.find(": burst ", at + 1)) {
+      ++seen[std::atoi(record.c_str() + at + 8)];
+    }
+    return seen;
+  }
+  // Figures for the test log; flushed before the next fork copies the buffer.
+  static void Report(const char* run, const std::string& figures) {
+    std::printf("[ figures  ] %s: %s\n", run, figures.c_str());
+    std::fflush(stdout);
+  }
+
+  static constexpr const char* kCautilSwitches[] = {"CAUTIL_FAIL", "CAUTIL_DELAY_MS"};
+};
+
+TEST_F(ZeltlistenCycleTest, AStopInTheMiddleOfABurstLosesNoneOfItAcrossARestart) {
+  constexpr int kBurst = 5000;
+  const std::time_t now = std::time(nullptr);
+  UseSavedWindow(now - 120);
+  // The journal's fsync per operation would make the burst take minutes here; what is
+  // tested is the listener's window, which does not depend on the store.
+  CConfRepositoryManager::GetInstance()->SetStr(config::AdapterKey(kAgent).c_str(), config::kTransportLocalQueueStore,
+                                                "memory");
+  {
+    std::ofstream log(sandbox.Path("console.log"), std::ios::app);
+    for (int i = 0; i < kBurst; ++i) log << static_cast<long long>(now - 60) << "\thost1\tadmin\tstation1\tABC_I_1: burst " << i << '\n';
+  }
+  StartListening();
+  ASSERT_TRUE(WaitFor(60, [this] { return Bursts().size() >= 1000; })) << Bursts().size();
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  const size_t firstRun = Bursts().size();
+  EXPECT_LT(firstRun, static_cast<size_t>(kBurst)) << "the stop came after the burst";
+  EXPECT_EQ(1, TraceCount("Stop asked while the dump is read"));
+  Report("stopped run", LastLineWith("Stopped: ") + "; distinct burst messages at Orvex " + std::to_string(firstRun));
+
+  StartListening();
+  ASSERT_TRUE(WaitFor(120, [this] { return Bursts().size() == static_cast<size_t>(kBurst); }))
+      << Bursts().size() << " of " << kBurst;
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  int duplicates = 0;
+  for (const auto& [number, count] : Bursts()) duplicates += count - 1;
+  Report("restarted run", LastLineWith("Stopped: ") + "; distinct " + std::to_string(Bursts().size()) + ", sent twice " +
+                              std::to_string(duplicates));
+}
+
+TEST_F(ZeltlistenCycleTest, CautilFailingForTwoCyclesAndThenWorkingDeliversEveryMessageOfThoseWindows) {
+  const std::time_t now = std::time(nullptr);
+  UseSavedWindow(now - 60);
+  AddMessage(now - 30, "ABC_I_1: before the failures");
+  // cautil cannot be started: it is not on the PATH.
+  setenv("PATH", savedPath.c_str(), 1);
+  StartListening();
+  ASSERT_TRUE(WaitFor(30, [this] { return TraceCount("The window is kept for the next cycle") == 1; })) << Trace();
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  EXPECT_EQ(1, TraceCount("Unable to Run the Current Log Query!"));
+  EXPECT_NE(std::string::npos, LastCountsLine().find(", cautil failures 1")) << LastCountsLine();
+  Report("cautil missing", LastCountsLine());
+
+  // cautil ends without writing a dump.
+  AddMessage(std::time(nullptr), "ABC_I_2: between the failures");
+  setenv("PATH", (std::string(CAUTIL_FOLDER) + ":" + savedPath).c_str(), 1);
+  setenv("CAUTIL_FAIL", "nodump", 1);
+  StartListening();
+  ASSERT_TRUE(WaitFor(30, [this] { return TraceCount("The window is kept for the next cycle") == 2; })) << Trace();
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  EXPECT_NE(std::string::npos, LastCountsLine().find(", cautil failures 1")) << LastCountsLine();
+  Report("cautil without a dump", LastCountsLine());
+  EXPECT_EQ(0, RecordCount("failures"));
+
+  unsetenv("CAUTIL_FAIL");
+  AddMessage(std::time(nullptr), "ABC_I_3: after the failures");
+  StartListening();
+  ASSERT_TRUE(WaitFor(30, [this] { return RecordCount("the failures") == 3; })) << Record() << Trace();
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  for (const char* text : {"before the failures", "between the failures", "after the failures"}) {
+    EXPECT_EQ(1, RecordCount(text)) << text;
+  }
+  Report("cautil working", LastCountsLine());
+}
+
+TEST_F(ZeltlistenCycleTest, SigtermEndsAHangingCautilRunAndStillDrains) {
+  UseSavedWindow(std::time(nullptr) - 60);
+  setenv("CAUTIL_DELAY_MS", "600000", 1);
+  const std::string dumpOption = "OUT=" + sandbox.Dir() + "/";
+  StartListening();
+  ASSERT_TRUE(WaitFor(30, [&] { return TestSandbox::ProcessRunningWith(dumpOption); })) << Trace();
+  const auto stopAsked = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAsked, std::chrono::seconds(5));
+  EXPECT_FALSE(TestSandbox::ProcessRunningWith(dumpOption));
+  EXPECT_EQ(1, TraceCount("The cautil query was ended because the thread is stopping")) << Trace();
+  EXPECT_EQ(1, TraceCount("Stopped: received 0, forwarded 0, queued 0"));
+  EXPECT_EQ(1, RecordCount("unregisterInstrumentation\t"));
 }
 
 }  // namespace
