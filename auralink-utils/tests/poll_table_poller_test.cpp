@@ -1,6 +1,7 @@
 // The table poller at work: its thread's rules (baseline, failed snapshots, start and stop)
 // with scripted snapshots, and its streams of a stand-in repository's objects. (Changes to
 // a repository are followed end to end by the table listener's tests.)
+#include <auralink/attribute_text.h>
 #include <auralink/db_manager.h>
 #include <auralink/db_poll_thread.h>
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <tuple>
 #include <utility>
 
@@ -171,11 +173,12 @@ std::optional<std::string> DiscoveryText(DBManager& db, const std::string& id) {
   if (rows.empty()) return std::nullopt;
   std::string text;
   for (size_t c = 0; c < columns.size(); ++c)
-    if (columns[c] != "parent_class" && columns[c] != "parent_uuid") text += columns[c] + "=" + rows[0][c] + "|";
+    if (columns[c] != "parent_class" && columns[c] != "parent_uuid")
+      auralink::model::AppendPair(text, columns[c], rows[0][c]);
   for (size_t r = 0; r < rows.size(); ++r)
     for (size_t c = 0; c < columns.size(); ++c)
       if (columns[c] == "parent_class" || columns[c] == "parent_uuid")
-        text += columns[c] + (r ? "#" + std::to_string(r) : "") + "=" + rows[r][c] + "|";
+        auralink::model::AppendPair(text, columns[c] + (r ? "#" + std::to_string(r) : ""), rows[r][c]);
   return text;
 }
 
@@ -205,6 +208,42 @@ TEST_F(TablePollerTest, EveryObjectStreamCarriesWhatTheDiscoveryReadsOfIt) {
     EXPECT_EQ(ParseAttributeText(stream), ParseAttributeText(*discovered)) << id << "\npoller:    " << stream << "\ndiscovery: " << *discovered;
   }
   EXPECT_GT(compared, 100);
+}
+
+TEST_F(TablePollerTest, GetSnapshotWhileThePollerRunsWaitsForTheCycleUnderWay) {
+  // GetSnapshot on this thread against the polling cycles of the running thread: both read
+  // through the poller's one connection, so no two snapshots may be taken at once. Each
+  // snapshot lingers to widen the window a second one would fall into.
+  class WatchedPoller : public RepositoryPoller {
+   public:
+    using RepositoryPoller::RepositoryPoller;
+    ~WatchedPoller() override { Stop(); }
+    int TakeSnapshot(bool initial, Strings& columns, DBManager::RowReceiver& rows) override {
+      if (inside.fetch_add(1) > 0) ++overlaps;
+      Sleep(20);
+      const int taken = DbPollThrd::TakeSnapshot(initial, columns, rows);
+      --inside;
+      if (std::this_thread::get_id() != caller) ++polled;
+      return taken;
+    }
+    std::atomic<int> inside{0}, overlaps{0}, polled{0};
+    const std::thread::id caller = std::this_thread::get_id();
+  };
+  std::string dsn = Register(Generate(300, 11));
+  DefaultEntry entry;
+  WatchedPoller poller(dsn, entry);
+  ASSERT_EQ(poller.Start(), 1);
+  int snapshots = 0;
+  while (poller.polled < 3) {
+    Strings columns;
+    std::vector<TabEntry> rows;
+    ASSERT_EQ(poller.GetSnapshot(columns, rows), 1) << Trace();
+    ASSERT_GE(rows.size(), 300u);  // an object with several parents gives several rows
+    ++snapshots;
+  }
+  poller.Stop();
+  EXPECT_EQ(poller.overlaps, 0) << snapshots << " snapshots beside " << poller.polled << " polling cycles";
+  EXPECT_EQ(Trace().find("cannot be polled"), std::string::npos) << Trace();
 }
 
 }  // namespace

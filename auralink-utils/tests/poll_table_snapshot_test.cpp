@@ -106,16 +106,20 @@ TEST(TableSnapshotTest, KeysOfSeveralColumnsIdentifyRowsTogether) {
   EXPECT_EQ(Changes(keyed, rows, changed), expected);
 }
 
-TEST(TableSnapshotTest, AnyTextSurvivesAndKeysThatBeginAlikeStayApart) {
+TEST(TableSnapshotTest, AnyTextSurvivesAndNoValueForgesAPairOrAKey) {
   // Values holding the bytes the snapshot uses inside, identifiers and texts that nearly
-  // are, and keys that are the beginning of one another, in one key column and across two.
+  // are, keys that are the beginning of one another, in one key column and across two, and
+  // values holding "|" that would otherwise make pairs of their own: the two keys that
+  // would read "a=x|b=y|b=z|" and a value that would add "action=remove".
   SnapshotQuery keyed = BuildSnapshotQuery("t", {"a", "b", "v"}, {"a", "b"}, {}, {}, {});
-  const std::string odd("x\0y\1z\2|=", 8);
+  const std::string bar = "\xC2\xA6";  // "¦", which a "|" in a value becomes
+  const std::string odd("x\0y\1z\2|=", 8), oddShown = std::string("x\0y\1z\2", 6) + bar + "=";
   const std::string id = "0123ABCD-4567-89EF-0A1B-2C3D4E5F6A7B", lower = "0123abcd-4567-89ef-0a1b-2c3d4e5f6a7b";
   const std::string marked = "\2" + id.substr(0, 16);
   std::vector<TabEntry> rows = {TabEntry({"A", "", "1"}),   TabEntry({"AB", "", "2"}),      TabEntry({"A", "B", "3"}),
                                 TabEntry({"", "AB", "4"}),  TabEntry({odd, odd, odd}),      TabEntry({id, lower, id}),
-                                TabEntry({id, marked, id}), TabEntry({id, id + "0", lower})};
+                                TabEntry({id, marked, id}), TabEntry({id, id + "0", lower}),
+                                TabEntry({"x|b=y", "z", "5"}), TabEntry({"x", "y|b=z", "6|action=remove"})};
   TableSnapshot snapshot = TableSnapshot::Build(keyed, rows);
   ASSERT_EQ(snapshot.Size(), rows.size());
   std::vector<std::string> keys, streams;
@@ -128,14 +132,17 @@ TEST(TableSnapshotTest, AnyTextSurvivesAndKeysThatBeginAlikeStayApart) {
   std::vector<std::string> expected = {"a=A|b=B|",
                                        "a=A|b=|",
                                        "a=AB|b=|",
-                                       "a=" + odd + "|b=" + odd + "|",
+                                       "a=" + oddShown + "|b=" + oddShown + "|",
                                        "a=|b=AB|",
                                        "a=" + id + "|b=" + lower + "|",
                                        "a=" + id + "|b=" + marked + "|",
-                                       "a=" + id + "|b=" + id + "0|"};
+                                       "a=" + id + "|b=" + id + "0|",
+                                       "a=x" + bar + "b=y|b=z|",
+                                       "a=x|b=y" + bar + "b=z|"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(keys, expected);
-  expected = {"v=1|", "v=2|", "v=3|", "v=4|", "v=" + odd + "|", "v=" + id + "|", "v=" + id + "|", "v=" + lower + "|"};
+  expected = {"v=1|", "v=2|", "v=3|", "v=4|", "v=" + oddShown + "|", "v=" + id + "|", "v=" + id + "|",
+              "v=" + lower + "|", "v=5|", "v=6" + bar + "action=remove|"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(streams, expected);
 
@@ -145,7 +152,8 @@ TEST(TableSnapshotTest, AnyTextSurvivesAndKeysThatBeginAlikeStayApart) {
   std::vector<Change> changes = Changes(keyed, rows, changed);
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(std::get<0>(changes[0]), 2);
-  EXPECT_EQ(std::get<2>(changes[0]), "v=" + odd + "!|");
+  EXPECT_EQ(std::get<1>(changes[0]), "a=" + oddShown + "|b=" + oddShown + "|");
+  EXPECT_EQ(std::get<2>(changes[0]), "v=" + oddShown + "!|");
 }
 
 TEST(TableSnapshotTest, BuilderGroupsScatteredRowsAndForgetsAnAbandonedRead) {

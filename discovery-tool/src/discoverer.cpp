@@ -46,13 +46,23 @@ int CDiscoverer::ParseCommandLine(int argumentCount, char** arguments, int first
   const std::string first = token(i);
   if (first != "-id" && first != "-c" && first != "-ps" && first != "-log" && first != "-verbose") return 0;
 
+  // An empty identifier or class name would leave the run unrestricted: a mistyped or
+  // unset value must not turn a one-object run into a full discovery.
   if (first == "-id") {
     instanceId = token(i + 1);
+    if (instanceId.empty()) {
+      trace->LogMsg(0, kComponent, "An empty instance id has been specified");
+      return 0;
+    }
     i += 2;
     trace->LogMsg(2, kComponent, "Requested to only discover the instance with id %s", instanceId.c_str());
   } else {
     if (token(i) == "-c") {
       className = token(i + 1);
+      if (className.empty()) {
+        trace->LogMsg(0, kComponent, "An empty class name has been specified");
+        return 0;
+      }
       i += 2;
       trace->LogMsg(2, kComponent, "Requested to only discover instances of the class %s", className.c_str());
     }

@@ -60,12 +60,14 @@ TEST_F(DiscovererCommandLineTest, AnythingElseIsInvalid) {
   const std::vector<std::vector<std::string>> invalid = {
       {"-ID", "x"},     {"-ps", "fast"},        {"-id", "x", "-ps", "normal"}, {"-c", "A", "-id", "x"},
       {"-id"},          {"-c"},                 {"-ps"},                       {"-log", "-lf"},
-      {"-verbose", "-log"}, {"-log", "-log"},   {"-c", "A", "extra"},          {"-h"}};
+      {"-verbose", "-log"}, {"-log", "-log"},   {"-c", "A", "extra"},          {"-h"},
+      {"-id", ""},      {"-c", "", "-log"}};  // an empty value would leave the run unrestricted
   for (const auto& words : invalid) {
     CDiscoverer discoverer;
     EXPECT_EQ(Parse(discoverer, words), 0) << words[0];
   }
   EXPECT_TRUE(Traced("Wrong slowing time has been specified"));
+  EXPECT_TRUE(Traced("An empty instance id has been specified"));
 }
 
 }  // namespace

@@ -235,7 +235,7 @@ TEST_F(ZeltdiscoveryTest, TheCommandLineIsCheckedBeforeAnythingStarts) {
   EXPECT_EQ(help.out.rfind("\nUsage: zeltdiscovery [-ps (maximum | normal | minimum)]\n", 0), 0u) << help.out;
   EXPECT_TRUE(Has(help, "       zeltdiscovery -h\n\n"));
   for (const char* invalid : {"-ID x", "-ps fast", "-id x -ps minimum", "-c IpSubnet -id x", "-id", "-c",
-                              "-log -lf", "-verbose -log", "extra"}) {
+                              "-id ''", "-c '' -ps normal", "-log -lf", "-verbose -log", "extra"}) {
     RunResult run = Discover(invalid);
     EXPECT_EQ(run.status, 1) << invalid;
     EXPECT_EQ(run.out, help.out) << invalid;

@@ -1,5 +1,7 @@
 #include "repository_queries.h"
 
+#include <auralink/attribute_text.h>
+
 namespace quillon {
 
 namespace {
@@ -11,13 +13,6 @@ constexpr const char* kMatchUuidPrefix = "(A.uuid = CONVERT(varbinary, CONVERT(u
 constexpr const char* kMatchUuidSuffix = "'))) AND (A.status_no = B.status_no)";
 
 bool IsParentColumn(const std::string& name) { return name == "parent_class" || name == "parent_uuid"; }
-
-void AppendField(std::string& text, std::string_view name, std::string_view value) {
-  text += name;
-  text += '=';
-  text += value;
-  text += '|';
-}
 
 }  // namespace
 
@@ -64,14 +59,14 @@ std::string InstanceText(const std::vector<TabEntry>& rows, const std::vector<st
   std::string text;
   if (rows.empty()) return text;
   for (size_t column = 0; column < columns.size(); ++column) {
-    if (!IsParentColumn(columns[column])) AppendField(text, columns[column], rows[0].GetAt(column));
+    if (!IsParentColumn(columns[column])) auralink::model::AppendPair(text, columns[column], rows[0].GetAt(column));
   }
   for (size_t row = 0; row < rows.size(); ++row) {
     for (size_t column = 0; column < columns.size(); ++column) {
       if (!IsParentColumn(columns[column])) continue;
       std::string name = columns[column];
       if (row > 0) name += '#' + std::to_string(row);
-      AppendField(text, name, rows[row].GetAt(column));
+      auralink::model::AppendPair(text, name, rows[row].GetAt(column));
     }
   }
   return text;

@@ -36,7 +36,9 @@ std::string ObjectWithParentsQuery(std::string_view instanceId);
 std::string ObjectWithoutParentsQuery(std::string_view instanceId);
 
 // The attribute text of an object: every non-parent column of the first row, then the
-// parent columns of each row, those of row r > 0 named with the suffix "#r".
+// parent columns of each row, those of row r > 0 named with the suffix "#r". A "|" inside a
+// value is written as "¦", as the table poller writes the same object's streams, so that
+// no value forges a field of its own.
 std::string InstanceText(const std::vector<TabEntry>& rows, const std::vector<std::string>& columns);
 
 }  // namespace quillon

@@ -1,5 +1,6 @@
 #include "quillon_test_environment.h"
 
+#include <auralink/attribute_text.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/guids.h>
@@ -133,11 +134,13 @@ void QuillonEnvironment::AddCraftedObjects() {
                  BlobLiteral(guid) + ", '" + name + "', " + label + ", '10.9.0." + std::to_string(number) +
                  "', 1, '" + className + "', " + std::to_string(number % 3) +
                  ", '2024-01-02 03:04:05', '2024-02-03 04:05:06', " + std::to_string(row.status) + ")");
-    std::string text = std::string("name=") + row.name + "|label=" + (row.label ? row.label : "") + "|address=10.9.0." +
-                       std::to_string(number) + "|address_type=1|class_name=" + row.className +
-                       "|severity=" + std::to_string(number % 3) +
-                       "|date_ins=2024-01-02 03:04:05|date_modify=2024-02-03 04:05:06|status_text=" +
-                       (row.status == 2 ? "Warning" : "Normal") + "|";
+    std::string text;  // a "|" in a value is written as the discovery writes it
+    auralink::model::AppendPair(text, "name", row.name);
+    auralink::model::AppendPair(text, "label", row.label ? row.label : "");
+    text += "address=10.9.0." + std::to_string(number) + "|address_type=1|class_name=" + row.className +
+            "|severity=" + std::to_string(number % 3) +
+            "|date_ins=2024-01-02 03:04:05|date_modify=2024-02-03 04:05:06|status_text=" +
+            (row.status == 2 ? "Warning" : "Normal") + "|";
     for (size_t p = 0; p < row.parents.size(); ++p) {
       const CraftObject& parent = crafted_.at(row.parents[p]);
       GUID parentGuid;

@@ -46,7 +46,7 @@ TEST(RepositoryQueries, InstanceTextPutsObjectFieldsOnceAndNumbersLaterParents) 
   std::vector<TabEntry> rows = {TabEntry({"srv1", "a=b|c", "Folder", "P0"}), TabEntry({"srv1", "x", "Net", "P1"}),
                                 TabEntry({"srv1", "y", "Host", "P2"})};
   EXPECT_EQ(quillon::InstanceText(rows, columns),
-            "name=srv1|label=a=b|c|parent_class=Folder|parent_uuid=P0|parent_class#1=Net|parent_uuid#1=P1|"
+            "name=srv1|label=a=b\xC2\xA6" "c|parent_class=Folder|parent_uuid=P0|parent_class#1=Net|parent_uuid#1=P1|"
             "parent_class#2=Host|parent_uuid#2=P2|");
   EXPECT_EQ(quillon::InstanceText({TabEntry({"n", ""})}, {"name", "status_text"}), "name=n|status_text=|");
   EXPECT_EQ(quillon::InstanceText({}, columns), "");

@@ -123,7 +123,19 @@ bool Confirm(int written, const char* valueName, const char* subject, const std:
   return true;
 }
 
+// Every reader of these settings passes a size word of MAX_PATH, terminating zero included:
+// a longer text would be stored but never read back (the programs would take it as absent).
+constexpr size_t kLongestText = MAX_PATH - 1;
+
 bool StoreText(const std::string& key, const char* valueName, const std::string& value, const char* subject) {
+  if (value.size() > kLongestText) {
+    const unsigned length = static_cast<unsigned>(value.size()), limit = static_cast<unsigned>(kLongestText);
+    std::fprintf(stderr, "zeltsetup: %s was not stored: it is %u bytes long, the programs read at most %u bytes\n",
+                 valueName, length, limit);
+    CTraceUtils::GetInstance()->LogMsg(0, kTraceComponent, "%s was not stored: it is %u bytes long, at most %u are read",
+                                       subject, length, limit);
+    return false;
+  }
   return Confirm(CConfRepositoryManager::GetInstance()->SetStr(key.c_str(), valueName, value.c_str()), valueName,
                  subject, value);
 }

@@ -161,7 +161,11 @@ TEST_F(ZeltsetupTest, ARejectedValueStopsTheRunAndKeepsWhatWasStoredBefore) {
     Words arguments;
     std::string traced;  // the level-0 line
     std::string out;
+    std::string err = "";
   };
+  // Texts the programs cannot read: they pass a size word of 260, terminating zero included.
+  const std::string tooLong(260, 'x');
+  const std::string tooLongLine = " was not stored: it is 260 bytes long, the programs read at most 259 bytes\n";
   const Case cases[] = {
       {{"-i", "-reqport", "7", "-log", "yes"}, "", ""},  // "-log" out of order: unread, so not refused
       {{"-i", "-reqport", "7", "-lqs", "disk"}, "Wrong local queue store has been specified", kUsage},
@@ -169,13 +173,18 @@ TEST_F(ZeltsetupTest, ARejectedValueStopsTheRunAndKeepsWhatWasStoredBefore) {
       {{"-e", "-reqport", "7", "-startmode", "hot"}, "Wrong start mode has been specified", kUsage},
       {{"-e", "-reqport", "7", "-msgfilter", "ad"}, "Wrong message filter has been specified", kUsage},
       {{"-e", "-reqport", "7", "-subnetmask", "255.0.255.0"}, "", "ZLT0005E - Invalid subnet mask was specified\n"},
+      {{"-i", "-reqport", "7", "-svraddress", tooLong},
+       "Server address was not stored: it is 260 bytes long, at most 259 are read", "",
+       "zeltsetup: transport.server.ip.address" + tooLongLine},
+      {{"-e", "-reqport", "7", "-refresh", tooLong}, "Polling time was not stored", "", "zeltsetup: RefreshTime" + tooLongLine},
   };
   for (const Case& c : cases) {
     FreshRegistry();
     const ProgramRun run = Run(c.arguments);
     const std::string trace = Trace();
-    EXPECT_EQ(run.exitCode, c.out.empty() ? 0 : 1) << c.arguments.back();
+    EXPECT_EQ(run.exitCode, c.out.empty() && c.err.empty() ? 0 : 1) << c.arguments.back();
     EXPECT_EQ(run.out, c.out) << c.arguments.back();
+    EXPECT_EQ(run.err, c.err) << c.arguments.back();
     EXPECT_EQ(trace.find("L0 zelsetup: " + c.traced), c.traced.empty() ? std::string::npos : trace.find("L0 "))
         << trace;
     EXPECT_EQ(trace.find("has been set to " + c.arguments.back()), std::string::npos) << trace;
@@ -184,6 +193,18 @@ TEST_F(ZeltsetupTest, ARejectedValueStopsTheRunAndKeepsWhatWasStoredBefore) {
   FreshRegistry();
   EXPECT_EQ(Run({"-i", "-log", "yes"}).out, kUsage);
   EXPECT_NE(Trace().find("L0 zelsetup: Wrong logging mode specified: it can be only on or off\n"), std::string::npos);
+
+  // A log file name too long to be read keeps the one stored before; the longest readable
+  // server address is stored and read back by the summary.
+  FreshRegistry();
+  Repository()->SetStr(kQuillonAdapter, "loggingmode.filename", "kept.log");
+  ProgramRun run = Run({"-i", "-log", "on", "-lf", tooLong});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "zeltsetup: loggingmode.filename" + tooLongLine);
+  EXPECT_EQ(Text(kQuillonAdapter, "loggingmode.filename"), "kept.log");
+  const std::string longest(259, 's');
+  EXPECT_EQ(Run({"-i", "-svraddress", longest}).exitCode, 0);
+  EXPECT_NE(Run({"-i"}).out.find("Server Address            " + longest + "\n"), std::string::npos);
 }
 
 TEST_F(ZeltsetupTest, AnOptionWithoutItsValueShowsTheUsageAndReadsNoFurther) {

@@ -5,8 +5,10 @@
 // from different threads never overlap and no thread outlives a Stop (one asked from the
 // polling thread itself leaves the join to the next Stop or the destructor). The thread sleeps on
 // `wake_` between snapshots and checks `stopping_` between reports, so a Stop waits at
-// most for the snapshot under way. Everything else (the reader, the snapshots, the error
-// text) belongs to the polling thread alone.
+// most for the snapshot under way. A snapshot (TakeSnapshot with its error text, and so
+// the one reader and its connection) is taken under `snapshotMutex_`, whether by the
+// polling thread or by GetSnapshot on another thread: two reads never share the connection
+// at once. The compact snapshots belong to the polling thread alone.
 #include <auralink/db_poll_thread.h>
 #include <auralink/trace_utils.h>
 #include <strings.h>
@@ -131,10 +133,12 @@ int CollectSnapshot(DbPollThrd& poller, bool initial, std::vector<std::string>& 
 }  // namespace
 
 int DbPollThrd::GetInitialSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
   return CollectSnapshot(*this, true, columns, rows);
 }
 
 int DbPollThrd::GetSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows) {
+  std::lock_guard<std::mutex> lock(snapshotMutex_);
   return CollectSnapshot(*this, false, columns, rows);
 }
 
@@ -194,18 +198,24 @@ void DbPollThrd::Run() {
   auralink::poll::SnapshotBuilder builder(*query_);
   for (int wait = 0; !WaitForStop(wait); wait = pollInterval_) {
     builder.Restart();
-    int taken = TakeSnapshot(!haveBaseline, columns, builder);
-    if (taken && columns.size() != query_->columns.size()) {
-      SetSnapshotError("the snapshot has " + std::to_string(columns.size()) + " columns instead of " +
-                       std::to_string(query_->columns.size()));
-      taken = 0;
+    int taken = 0;
+    std::string failure;
+    {
+      std::lock_guard<std::mutex> lock(snapshotMutex_);
+      taken = TakeSnapshot(!haveBaseline, columns, builder);
+      if (taken && columns.size() != query_->columns.size()) {
+        SetSnapshotError("the snapshot has " + std::to_string(columns.size()) + " columns instead of " +
+                         std::to_string(query_->columns.size()));
+        taken = 0;
+      }
+      if (!taken) failure = snapshotError_;
     }
     if (!taken) {
       // A failed snapshot is never compared: the objects it lacks are not gone.
       builder.Restart();
       if (!failing)
         trace->LogMsg(0, kComponent, "The table %s (data source %s) cannot be polled: %s. Trying again every %d s",
-                      tableName_.c_str(), dataSource_.c_str(), snapshotError_.c_str(), pollInterval_);
+                      tableName_.c_str(), dataSource_.c_str(), failure.c_str(), pollInterval_);
       failing = true;
       continue;
     }
@@ -226,6 +236,9 @@ void DbPollThrd::Run() {
     previous = std::move(current);
     haveBaseline = true;
   }
-  reader_->Disconnect();
+  {
+    std::lock_guard<std::mutex> lock(snapshotMutex_);
+    reader_->Disconnect();
+  }
   trace->LogMsg(1, kComponent, "Polling of the table %s stopped", tableName_.c_str());
 }

@@ -1,5 +1,7 @@
 #include "poll/table_snapshot.h"
 
+#include <auralink/attribute_text.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -99,18 +101,21 @@ void AppendValue(std::string& text, const std::string& value) {
   text += kEnd;
 }
 
-// Appends the value at `at` as it was, and moves `at` past it.
+// Appends the value at `at` to a stream, as it was read but with each "|" written as the
+// stand-in (so that a value cannot forge pairs), and moves `at` past it.
 void ReadValue(std::string_view text, size_t& at, std::string& into) {
   if (at < text.size() && text[at] == kIdentifier) return ReadIdentifier(text, at, into);
-  while (at < text.size() && text[at] != kEnd) {
-    if (text[at] == kEscape && at + 1 < text.size()) {
-      into += static_cast<char>(text[at + 1] - 1);
-      at += 2;
-    } else {
-      into += text[at++];
-    }
-  }
-  ++at;
+  // An escaped byte is never 0x00, so the first 0x00 ends the value.
+  const size_t start = std::min(at, text.size());
+  const void* end = std::memchr(text.data() + start, kEnd, text.size() - start);
+  const std::string_view stored =
+      text.substr(start, end ? static_cast<size_t>(static_cast<const char*>(end) - text.data()) - start : text.size());
+  at = start + stored.size() + 1;
+  if (stored.find(kEscape) == std::string_view::npos) return auralink::model::AppendPairValue(into, stored);
+  std::string value;
+  for (size_t i = 0; i < stored.size(); ++i)
+    value += stored[i] == kEscape && i + 1 < stored.size() ? static_cast<char>(stored[++i] - 1) : stored[i];
+  auralink::model::AppendPairValue(into, value);
 }
 
 void SkipValues(std::string_view text, size_t& at, size_t count) {

@@ -42,7 +42,8 @@ class TableSnapshot {
   static TableSnapshot Build(const SnapshotQuery& query, const std::vector<TabEntry>& rows);
 
   size_t Size() const { return entries_.size(); }
-  // The key stream ("column=value|" per key column) and the object stream of object `i`.
+  // The key stream ("column=value|" per key column) and the object stream of object `i`,
+  // each "|" inside a value written as the stand-in of <auralink/attribute_text.h>.
   std::string Key(size_t i) const;
   std::string Stream(size_t i) const;
 

@@ -16,7 +16,9 @@
 // column, named without its table: each table's values once, and when a table gives an
 // object several different rows (an object with several parents), the second and later
 // ones with the suffix "#1", "#2", ... on the field names. A joined table whose fields are
-// all empty in a row gave no row for it and adds nothing.
+// all empty in a row gave no row for it and adds nothing. In both streams each "|" inside
+// a value is written as "¦" (<auralink/attribute_text.h>), so that no value can add a pair
+// or make two keys one key stream; every other character is kept.
 //
 // Polling type "Instances" (the default, and what the repository's objects need): 16-byte
 // binary values are identifiers and read in their uniqueidentifier text form
@@ -68,12 +70,16 @@ class DbPollThrd {
   // Take the baseline and each later snapshot: `columns` receives the qualified names
   // ("table.column") of the values of each row of `rows`, in order. Nonzero on success.
   // Both read the rows through TakeSnapshot; the polling thread itself does not call them.
+  // They may be called while the thread polls: each waits for a snapshot under way, since
+  // both read through the thread's one connection.
   virtual int GetInitialSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows);
   virtual int GetSnapshot(std::vector<std::string>& columns, std::vector<TabEntry>& rows);
   // The polling thread's snapshots (`initial` for the baseline): the rows are handed to
   // `receiver` one at a time as they are read, so that a large table is never held as rows
   // but only in the thread's compact form. A class that supplies its own snapshots
   // overrides this. Nonzero on success; on failure the rows handed over are to be dropped.
+  // The polling thread and the two above call it under one lock, never twice at once; it
+  // must not call them itself.
   virtual int TakeSnapshot(bool initial, std::vector<std::string>& columns, DBManager::RowReceiver& receiver);
 
   // Start the polling thread (nothing when it runs); 0 when it cannot be created.
@@ -110,8 +116,10 @@ class DbPollThrd {
   int pollInterval_;
   std::string tableName_;
   std::unique_ptr<auralink::poll::SnapshotQuery> query_;
-  std::unique_ptr<auralink::poll::SnapshotReader> reader_;  // used by the polling thread only
-  std::string snapshotError_;                                // polling thread only
+  // A snapshot is taken under snapshotMutex_, which guards the reader and the error text.
+  std::mutex snapshotMutex_;
+  std::unique_ptr<auralink::poll::SnapshotReader> reader_;
+  std::string snapshotError_;
 
   mutable std::mutex startStop_;  // serialises Start and Stop
   std::mutex wakeMutex_;
