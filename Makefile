@@ -1,15 +1,16 @@
 # The two set-up commands of a fresh Debian 12 machine:
 #   make demo   install what is missing, build, and run the main job on the embedded default
 #   make test   install what is missing, build, and run the whole test suite
+#   make package  the same, then the Debian package (auralink_<version>_<architecture>.deb)
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?=
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev \
 	unixodbc unixodbc-dev odbcinst libsqliteodbc libsqlite3-dev sqlite3 \
-	default-jdk-headless
+	default-jdk-headless dpkg-dev
 
-.PHONY: all deps configure build test demo test-asan test-tsan install clean
+.PHONY: all deps configure build test demo test-asan test-tsan install package clean
 
 all: build
 
@@ -47,6 +48,11 @@ test-tsan:
 
 install: build
 	cmake --install $(BUILD_DIR)
+
+# The Debian package, written into the build folder: auralink_<version>_<architecture>.deb
+# (dpkg-dev, among the packages above, works out its library dependencies).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
 	rm -rf build build-asan build-tsan

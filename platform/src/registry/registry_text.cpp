@@ -266,14 +266,15 @@ void AppendSection(std::string& out, const std::string& path, const Key& key) {
   out += '\n';
 }
 
-// Every key below `root`, parents before children, walked with an explicit stack so that
-// the depth of the tree does not matter. `path` grows and shrinks with the walk.
-void AppendSubkeys(std::string& out, const Key& root) {
+// Every key below `root`, whose full name is `rootPath`, parents before children, walked
+// with an explicit stack so that the depth of the tree does not matter. `path` grows and
+// shrinks with the walk.
+void AppendSubkeys(std::string& out, std::string_view rootPath, const Key& root) {
   struct Level {
     Key::Subkeys::const_iterator next, end;
     size_t pathLength;
   };
-  std::string path = root.name();
+  std::string path(rootPath);
   std::vector<Level> stack{{root.subkeys().begin(), root.subkeys().end(), path.size()}};
   while (!stack.empty()) {
     Level& level = stack.back();
@@ -299,8 +300,16 @@ std::string FormatRegistryText(const Tree& tree) {
   out += "\n\n";
   for (const Key* root : {&tree.localMachine, &tree.currentUser}) {
     if (!root->values().empty()) AppendSection(out, root->name(), *root);
-    AppendSubkeys(out, *root);
+    AppendSubkeys(out, root->name(), *root);
   }
+  return out;
+}
+
+std::string FormatRegistryExport(const Key& key, const std::string& path) {
+  std::string out(kRegistryHeader);
+  out += "\n\n";
+  AppendSection(out, path, key);
+  AppendSubkeys(out, path, key);
   return out;
 }
 

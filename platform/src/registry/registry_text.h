@@ -32,4 +32,9 @@ bool ParseRegistryText(std::string_view text, Tree& tree, ParseError& error);
 
 std::string FormatRegistryText(const Tree& tree);
 
+// The text of one key and everything below it, the key named by its full path
+// ("HKEY_LOCAL_MACHINE\SOFTWARE\..."): what an export of that key writes. The key gets its
+// own section even without values.
+std::string FormatRegistryExport(const Key& key, const std::string& path);
+
 }  // namespace auralink::platform::registry
