@@ -91,19 +91,6 @@ const char* StatusName(std::string_view severity) {
   }
 }
 
-void AppendPair(std::string& stream, std::string_view key, std::string_view value) {
-  stream += key;
-  stream += '=';
-  for (size_t from = 0;;) {
-    size_t pipe = value.find('|', from);
-    stream += value.substr(from, pipe - from);
-    if (pipe == std::string_view::npos) break;
-    stream += kPipeStandIn;
-    from = pipe + 1;
-  }
-  stream += '|';
-}
-
 std::string RecordEventStream(const RecordFields& fields) {
   std::string description;
   description.reserve(fields[kNode].size() + fields[kUser].size() + fields[kText].size() + 4);

@@ -7,6 +7,7 @@
 // taken to follow one another in that order, so a missing word (offset -1) shifts or
 // empties its neighbours instead of failing: a malformed record is never an error.
 #pragma once
+#include <auralink/attribute_text.h>
 #include <windef.h>
 
 #include <array>
@@ -42,11 +43,10 @@ std::string GetEventSeverityFromLog(const std::string& text);
 // The status name Orvex receives for a severity letter ("UNKNOWN" for anything unknown).
 const char* StatusName(std::string_view severity);
 
-// Streams: "key=value|" pairs. A "|" inside a value would end its pair early and let the
-// message text forge pairs of its own (an "action=remove", say), so each is written as
-// kPipeStandIn; every other character is kept.
-inline constexpr const char* kPipeStandIn = "\xC2\xA6";  // U+00A6 BROKEN BAR
-void AppendPair(std::string& stream, std::string_view key, std::string_view value);
+// Streams: "key=value|" pairs written with auralink::model::AppendPair, which keeps a "|"
+// inside the message text from forging pairs of its own.
+using auralink::model::AppendPair;
+using auralink::model::kPipeStandIn;
 // The stream of a record: event time, description (Node, User, Text), message type, status.
 std::string RecordEventStream(const RecordFields& fields);
 // The stream of an action ("remove") taken at `seconds`.
