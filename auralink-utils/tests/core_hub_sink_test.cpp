@@ -19,9 +19,10 @@ class RecordingSink : public CHubSink {
     items.emplace_back(operation, platform::BstrToNarrow(id), platform::BstrToNarrow(stream));
     SysFreeString(id);  // the handler owns both strings
     SysFreeString(stream);
-    return 1;
+    return std::get<1>(items.back()) == refusedId ? 0 : 1;
   }
   std::vector<std::tuple<LONG, std::string, std::string>> items;
+  std::string refusedId = "refused";
 };
 
 // Three payload arrays of n items, and the SAFEARRAY* variables Indicate takes the address of.
@@ -90,6 +91,22 @@ TEST(HubSink, MalformedIndicationsAreRefusedAndBadItemsSkipped) {
   EXPECT_EQ(payload.Indicate(&sink, 2, 2, 2), S_FALSE);
   ASSERT_EQ(sink.items.size(), 1u);
   EXPECT_EQ(std::get<1>(sink.items[0]), "b");
+}
+
+// A handler that could not keep an item (a queue whose disk is full) makes the call fail,
+// so the indicating side does not count the item as delivered.
+TEST(HubSink, AnItemTheHandlerRefusesFailsTheCallAndTheOthersStillArrive) {
+  RecordingSink sink;
+  Payload payload(3);
+  payload.Set(0, 1, "a", "x");
+  payload.Set(1, 1, "refused", "y");
+  payload.Set(2, 1, "c", "z");
+  EXPECT_EQ(payload.Indicate(&sink, 3, 3, 3), E_FAIL);
+  EXPECT_EQ(sink.items.size(), 3u);
+  PutStringElement(payload.operations.Get(), 0, "not a code");
+  EXPECT_EQ(payload.Indicate(&sink, 3, 3, 3), E_FAIL) << "a refusal outweighs a skipped item";
+  sink.refusedId.clear();
+  EXPECT_EQ(payload.Indicate(&sink, 2, 2, 2), S_FALSE);
 }
 
 }  // namespace

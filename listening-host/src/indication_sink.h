@@ -8,7 +8,8 @@
 class CIndicationSink : public CHubSink {
  public:
   explicit CIndicationSink(OperationQueue& queue) : queue_(queue) {}
-  // Frees both strings; 0 when the queue no longer takes operations.
+  // Frees both strings; 0 when the queue did not take the operation (it is closed, or its
+  // journal could not be written), so that the indication fails and the listener keeps it.
   int HandleOperation(LONG operation, BSTR id, BSTR stream) override;
 
  private:

@@ -24,6 +24,9 @@ std::string ReadAgentString(const std::string& keyPath, const char* name, const 
   return value;
 }
 
+// The name the queue's files share.
+std::string QueueName(const std::string& agentName) { return agentName + "Queue"; }
+
 }  // namespace
 
 CListeningHost::CListeningHost(OperationForwarder& forwarder, OperationQueueOptions options)
@@ -42,6 +45,10 @@ std::string CListeningHost::QueueFolder(const std::string& agentName) {
   return slash == std::string::npos ? "." : slash == 0 ? "/" : logFileName.substr(0, slash);
 }
 
+std::string CListeningHost::LockPath(const std::string& agentName) {
+  return QueueFolder(agentName) + "/" + QueueName(agentName) + ".lock";
+}
+
 bool CListeningHost::UsesFileStore(const std::string& agentName) {
   const std::string store =
       ReadAgentString(config::AdapterKey(agentName), config::kTransportLocalQueueStore, config::kDefaultQueueStore);
@@ -53,7 +60,7 @@ int CListeningHost::Start(const std::string& agentName) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
   std::unique_ptr<OperationJournal> journal;
   if (UsesFileStore(agentName)) {
-    journal = std::make_unique<OperationJournal>(QueueFolder(agentName), agentName + "Queue");
+    journal = std::make_unique<OperationJournal>(QueueFolder(agentName), QueueName(agentName));
     trace->LogMsg(2, kComponent, "Queued operations are kept in %s", journal->JournalPath().c_str());
   } else {
     trace->LogMsg(2, kComponent, "Queued operations are kept in memory");

@@ -33,8 +33,12 @@ class CListeningHost {
   void Stop(DWORD drainMs);
   OperationQueueCounts Counts() const;
 
-  // The folder and name of the agent's journal: the folder of its trace file.
+  // The folder of the agent's journal: the folder of its trace file.
   static std::string QueueFolder(const std::string& agentName);
+  // The file a run locks for its whole life, so that an agent has one run at a time:
+  // "<agent>Queue.lock" in the queue folder. Taken with either store, since two runs
+  // would also deliver every indication twice.
+  static std::string LockPath(const std::string& agentName);
   static bool UsesFileStore(const std::string& agentName);
 
  private:

@@ -1,6 +1,7 @@
 // The journal's record layout and replay; see operation_journal.h for the protocol.
 #include "operation_journal.h"
 
+#include <auralink/trace_utils.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -67,20 +68,36 @@ std::string EncodeRecord(const QueuedOperation& op) {
   return record + payload;
 }
 
-// Decodes the record at `at`; false when it is cut short or damaged.
-bool DecodeRecord(const std::string& bytes, size_t at, QueuedOperation* op, size_t* next) {
+// Checks the record at `at`; false when it is cut short or damaged, else `next` receives
+// the offset just past it.
+bool WholeRecordAt(const std::string& bytes, size_t at, size_t* next) {
   if (bytes.size() - at < kHeaderSize) return false;
   const uint32_t length = GetU32(bytes.data() + at);
   const uint32_t crc = GetU32(bytes.data() + at + 4);
   if (length < 8 || length > kMaxPayload || bytes.size() - at - kHeaderSize < length) return false;
   const char* payload = bytes.data() + at + kHeaderSize;
-  if (Crc32(payload, length) != crc) return false;
+  if (Crc32(payload, length) != crc || GetU32(payload + 4) > length - 8) return false;
+  *next = at + kHeaderSize + length;
+  return true;
+}
+
+// True when whole records lead from the start of the journal exactly to `offset`.
+bool OnRecordBoundary(const std::string& bytes, uint64_t offset) {
+  size_t at = 0;
+  size_t next = 0;
+  while (at < offset && WholeRecordAt(bytes, at, &next)) at = next;
+  return at == offset;
+}
+
+// Decodes the record at `at`; false when it is cut short or damaged.
+bool DecodeRecord(const std::string& bytes, size_t at, QueuedOperation* op, size_t* next) {
+  if (!WholeRecordAt(bytes, at, next)) return false;
+  const uint32_t length = GetU32(bytes.data() + at);
+  const char* payload = bytes.data() + at + kHeaderSize;
   const uint32_t idLength = GetU32(payload + 4);
-  if (idLength > length - 8) return false;
   op->operation = static_cast<LONG>(GetU32(payload));
   op->id.assign(payload + 8, idLength);
   op->stream.assign(payload + 8 + idLength, length - 8 - idLength);
-  *next = at + kHeaderSize + length;
   op->journalEnd = *next;
   return true;
 }
@@ -90,12 +107,13 @@ long long SysWrite(int fd, const void* data, unsigned long long size) { return :
 int SysFsync(int fd) { return ::fsync(fd); }
 int SysFtruncate(int fd, long long size) { return ::ftruncate(fd, size); }
 int SysRename(const char* from, const char* to) { return ::rename(from, to); }
+int SysUnlink(const char* path) { return ::unlink(path); }
 int SysClose(int fd) { return ::close(fd); }
 
 }  // namespace
 
 const JournalIo& JournalIo::System() {
-  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysClose};
+  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysUnlink, SysClose};
   return io;
 }
 
@@ -114,11 +132,19 @@ int OperationJournal::Open(std::vector<QueuedOperation>* pending) {
   size_ = bytes.size();
 
   uint64_t acknowledged = ReadAck();
-  if (acknowledged > size_) {
-    // Left by a crash while the journal was being emptied (or by a foreign ack file):
-    // nothing past it can be trusted to be acknowledged, so replay from the start.
+  if (acknowledged > size_ || !OnRecordBoundary(bytes, acknowledged)) {
+    // Past the end: left by a crash while the journal was being emptied. Inside a record:
+    // an offset into records that are gone (or a foreign ack file). Either way nothing can
+    // be trusted to be acknowledged, so everything is replayed; and the offset goes, since
+    // appends would otherwise grow the journal under it (Append waits until it is gone).
+    if (acknowledged <= size_)
+      CTraceUtils::GetInstance()->LogMsg(0, "OperationJournal",
+                                         "The acknowledged offset %llu in %s falls inside a record of %s; the "
+                                         "journal is replayed from the start",
+                                         static_cast<unsigned long long>(acknowledged), AckPath().c_str(),
+                                         JournalPath().c_str());
     acknowledged = 0;
-    if (!WriteAck(0)) return 0;
+    RemoveAck();
   }
 
   size_t at = static_cast<size_t>(acknowledged);
@@ -173,7 +199,7 @@ int OperationJournal::SetAside(const QueuedOperation& operation) {
 }
 
 int OperationJournal::Append(const QueuedOperation& operation, uint64_t* end) {
-  if (fd_ < 0) return 0;
+  if (fd_ < 0 || (ackStale_ && !RemoveAck())) return 0;
   const std::string record = EncodeRecord(operation);
   if (!WriteAll(fd_, record) || io_.fsync(fd_) != 0) {
     // Best effort: a half-written record would end every later replay early.
@@ -187,14 +213,14 @@ int OperationJournal::Append(const QueuedOperation& operation, uint64_t* end) {
 
 int OperationJournal::Acknowledge(uint64_t end) {
   if (fd_ < 0) return 0;
-  if (end >= size_) {
-    // Everything was accepted: empty the journal first, then the offset (see the header
-    // for a crash between the two).
-    if (io_.ftruncate(fd_, 0) != 0 || io_.fsync(fd_) != 0) return WriteAck(end);
-    size_ = 0;
-    return WriteAck(0);
-  }
-  return WriteAck(end);
+  if (end < size_) return WriteAck(end);
+  // Everything was accepted: empty the journal first, then remove the offset (the header
+  // tells why in this order).
+  if (io_.ftruncate(fd_, 0) != 0) return WriteAck(end);
+  size_ = 0;
+  ackStale_ = true;
+  const bool synced = io_.fsync(fd_) == 0;
+  return RemoveAck() && synced ? 1 : 0;
 }
 
 int OperationJournal::WriteAll(int fd, const std::string& bytes) {
@@ -218,13 +244,29 @@ int OperationJournal::WriteAck(uint64_t offset) {
   const bool written = WriteAll(fd, bytes) && io_.fsync(fd) == 0;
   io_.close(fd);
   if (!written || io_.rename(temporary.c_str(), AckPath().c_str()) != 0) return 0;
-  // The rename itself is durable only once the folder is synced.
-  const int folder = io_.open(folder_.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (folder >= 0) {
-    io_.fsync(folder);
-    io_.close(folder);
-  }
+  // The file now holds a boundary of the journal as it is. The rename itself is durable
+  // only once the folder is synced; until then a crash brings back the file before, which
+  // is harmless unless that one was stale.
+  if (SyncFolder()) ackStale_ = false;
   return 1;
+}
+
+int OperationJournal::RemoveAck() {
+  ackStale_ = true;
+  if (io_.unlink(AckPath().c_str()) != 0 && errno != ENOENT) return 0;
+  // Not gone for good until the folder is synced: a crash could bring the old offset back
+  // under records appended meanwhile.
+  if (!SyncFolder()) return 0;
+  ackStale_ = false;
+  return 1;
+}
+
+int OperationJournal::SyncFolder() {
+  const int folder = io_.open(folder_.c_str(), O_RDONLY | O_DIRECTORY, 0);
+  if (folder < 0) return 0;
+  const bool synced = io_.fsync(folder) == 0;
+  io_.close(folder);
+  return synced ? 1 : 0;
 }
 
 uint64_t OperationJournal::ReadAck() const {

@@ -16,10 +16,24 @@
 // A record cut short or damaged by a crash ends the replay, and the journal is cut back to
 // the last whole record so that later appends can be read again. Then Append() per new
 // operation (fsync before it returns: an operation counts as queued only once it is on
-// disk) and Acknowledge(end) once Orvex accepted everything up to `end`. Acknowledge with
-// the journal's own end empties both files instead of moving the offset, so the journal
-// does not grow while the queue keeps up. A crash between the two steps of emptying leaves
-// an offset past the end of an empty journal, which Open reads as "nothing to replay".
+// disk) and Acknowledge(end) once Orvex accepted everything up to `end`.
+//
+// The ack offset must always fall on a record boundary of the journal as it is now, or a
+// replay would start inside a record and cut off everything after it. Moving the offset
+// within the journal is safe whatever fails: the old file stays whole at an earlier
+// boundary, which costs duplicates at most. Emptying is the dangerous step, because every
+// boundary moves. Acknowledge with the journal's own end therefore (1) truncates the
+// journal and syncs it, then (2) removes the ack file and syncs the folder; no ack file
+// means offset 0. This order is the safest one:
+//   - a crash between (1) and (2) leaves an offset past the end of an empty journal, which
+//     Open reads as "nothing to replay" (removing first would replay everything Orvex
+//     already accepted);
+//   - removing a file needs no free inode, quota or space, unlike writing a new one;
+//   - while (2) has not succeeded the old offset is stale, so Append refuses (and tries
+//     the removal again) until it is gone: nothing is ever appended behind a stale offset.
+// Open also checks the offset against the record boundaries it finds from the start; an
+// offset that falls inside a record replays the whole journal (a level-0 trace line):
+// duplicates, never a loss.
 //
 // A crash between appending set-aside operations to the journal and emptying the
 // set-aside file sends them twice, never zero times.
@@ -41,6 +55,7 @@ struct JournalIo {
   int (*fsync)(int fd);
   int (*ftruncate)(int fd, long long size);
   int (*rename)(const char* from, const char* to);
+  int (*unlink)(const char* path);
   int (*close)(int fd);
 
   static const JournalIo& System();
@@ -58,9 +73,11 @@ class OperationJournal {
   // each with the journal offset just past it. 0 when the journal cannot be opened.
   int Open(std::vector<QueuedOperation>* pending);
   // Appends and syncs one operation; `end` receives the offset just past it. 0 on failure
-  // (a partial record is cut off again, so the journal stays readable).
+  // (a partial record is cut off again, so the journal stays readable), and while the ack
+  // file of an emptied journal could not be removed yet.
   int Append(const QueuedOperation& operation, uint64_t* end);
-  // Everything before `end` was accepted. 0 when the ack file could not be replaced.
+  // Everything before `end` was accepted. 0 when the ack file could not be replaced (or,
+  // when this empties the journal, removed).
   int Acknowledge(uint64_t end);
   // Appends and syncs an operation to the set-aside file. 0 on failure (the file is cut
   // back to its previous length, so it stays readable).
@@ -74,6 +91,9 @@ class OperationJournal {
 
  private:
   int WriteAck(uint64_t offset);
+  // Removes the ack file (offset 0) and makes the removal durable; clears ackStale_.
+  int RemoveAck();
+  int SyncFolder();
   uint64_t ReadAck() const;
   int WriteAll(int fd, const std::string& bytes);
   void RestoreSetAside(std::vector<QueuedOperation>* pending);
@@ -84,4 +104,6 @@ class OperationJournal {
   int fd_ = -1;
   uint64_t size_ = 0;
   size_t restored_ = 0;
+  // The journal was emptied but the ack file still holds an offset into the old records.
+  bool ackStale_ = false;
 };

@@ -53,11 +53,7 @@ int OperationQueue::Push(LONG operation, std::string id, std::string stream) {
   QueuedOperation op{operation, std::move(id), std::move(stream), 0};
   std::lock_guard<std::mutex> lock(mutex_);
   if (!accepting_) return 0;
-  if (journal_ && !journal_->Append(op, &op.journalEnd)) {
-    CTraceUtils::GetInstance()->LogMsg(0, kComponent,
-                                       "Unable to write operation %d (id %s) to the queue journal; it is kept in memory",
-                                       static_cast<int>(op.operation), op.id.c_str());
-  }
+  if (journal_ && !Write(&op)) return 0;
   queue_.push_back(std::move(op));
   ++counts_.received;
   changed_.notify_all();
@@ -146,6 +142,25 @@ void OperationQueue::Run(OperationForwarder* forwarder) {
   accepting_ = false;
   lock.unlock();
   forwarder->Finish();
+}
+
+bool OperationQueue::Write(QueuedOperation* op) {
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  if (!journal_->Append(*op, &op->journalEnd)) {
+    // Traced once per outage: a full disk would otherwise add a line per indication.
+    if (refusedSinceWriteFailed_++ == 0)
+      trace->LogMsg(0, kComponent,
+                    "Unable to write operation %d (id %s) to the queue journal %s; operations are refused until it "
+                    "can be written again",
+                    static_cast<int>(op->operation), op->id.c_str(), journal_->JournalPath().c_str());
+    return false;
+  }
+  if (refusedSinceWriteFailed_ > 0) {
+    trace->LogMsg(0, kComponent, "The queue journal %s can be written again; %llu operation(s) were refused meanwhile",
+                  journal_->JournalPath().c_str(), refusedSinceWriteFailed_);
+    refusedSinceWriteFailed_ = 0;
+  }
+  return true;
 }
 
 bool OperationQueue::SetAside() {

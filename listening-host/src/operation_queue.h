@@ -10,7 +10,9 @@
 //     starts the forwarding thread and runs forwarder.Begin() on it. Returns Begin's
 //     result; on 0 the thread has already ended (after calling Finish) and the queue
 //     refuses pushes.
-//   Push(op) from any thread, any number of times, until Close.
+//   Push(op) from any thread, any number of times, until Close. With a journal, an
+//     operation that could not be written to it is refused: only what is on disk counts
+//     as queued, so the caller keeps it at its source and offers it again later.
 //   Close(drainMs): refuses further pushes, lets the thread forward what is queued for up
 //     to drainMs, then runs forwarder.Finish() on the thread and joins it. What is left
 //     stays in the journal for the next start; without a journal it is lost (traced).
@@ -66,9 +68,10 @@ class OperationQueue {
   OperationQueue& operator=(const OperationQueue&) = delete;
 
   int Start(OperationForwarder* forwarder);
-  // 1 when queued (on disk, with a journal that could write it), 0 when refused because
-  // the queue is not running. A journal write that fails still queues the operation in
-  // memory (traced at level 0) and answers 1: it is forwarded unless the process dies.
+  // 1 when queued (with a journal: written and synced to it), 0 when refused because the
+  // queue is not running or the journal could not be written. A refused operation is not
+  // kept anywhere. The first refusal of a journal outage is traced at level 0, and so is
+  // the first write that works again.
   int Push(LONG operation, std::string id, std::string stream);
   // Returns the number of operations left unforwarded.
   size_t Close(DWORD drainMs);
@@ -77,6 +80,8 @@ class OperationQueue {
 
  private:
   void Run(OperationForwarder* forwarder);
+  // Appends `op` to the journal; false when that failed.
+  bool Write(QueuedOperation* op);
   // Moves the head operation aside; false when it must stay at the head.
   bool SetAside();
   // Waits until `ms` passed or the drain deadline came; false when the thread must end.
@@ -93,5 +98,7 @@ class OperationQueue {
   std::chrono::steady_clock::time_point drainDeadline_;
   int beginResult_ = -1;
   OperationQueueCounts counts_;
+  // Operations refused since the journal last failed a write; 0 while it writes.
+  unsigned long long refusedSinceWriteFailed_ = 0;
   std::thread thread_;
 };

@@ -1,7 +1,7 @@
 // zeltlisten: runs the listeners of one agent and carries what they indicate to Orvex,
 // until SIGTERM or SIGINT. "-i" listens for the instance agent, "-e" for the event agent.
 // Exit status 0 after an orderly stop, 1 when the command line is wrong or the run could
-// not start.
+// not start (among others because another run of the agent holds its lock file).
 #include <auralink/agent_trace.h>
 #include <auralink/cautil_failures.h>
 #include <auralink/trace_utils.h>
@@ -17,6 +17,7 @@
 #include <string>
 
 #include "adapter_forwarder.h"
+#include "exclusive_file_lock.h"
 #include "listening_host.h"
 
 namespace {
@@ -76,6 +77,19 @@ int main(int argc, char** argv) {
   StartAgentTrace(agent);
   CTraceUtils* trace = CTraceUtils::GetInstance();
   trace->LogMsg(0, kComponent, "Starting the listening run of %s", agent.c_str());
+  // Before anything registers or touches the journal, and held until the process ends: a
+  // second run would register the instrumentation again, deliver every indication twice
+  // and write the journal and ack files with its own offsets.
+  ExclusiveFileLock runLock;
+  const std::string lockPath = CListeningHost::LockPath(agent);
+  std::string lockFailure;
+  if (!runLock.Take(lockPath, &lockFailure)) {
+    trace->LogMsg(0, kComponent, "Unable to lock %s (%s); an agent has one listening run at a time", lockPath.c_str(),
+                  lockFailure.c_str());
+    std::fprintf(stderr, "zeltlisten: unable to lock %s (%s); an agent has one listening run at a time\n",
+                 lockPath.c_str(), lockFailure.c_str());
+    return 1;
+  }
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
     trace->LogMsg(0, kComponent, "The listening run won't start because CoInitializeEx failed");
     std::fputs("Listening process initialization failed\n", stdout);

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -265,18 +266,85 @@ TEST_F(QueueTest, ATornOrDamagedTailIsIgnoredAndLaterAppendsAreStillReplayed) {
   }
 }
 
-TEST_F(QueueTest, AnAckFileLeftPastTheEndOrUnreadableMeansReplayFromTheStart) {
-  // A crash while the journal was being emptied: the journal is empty, the offset is not.
+TEST_F(QueueTest, AnAckOffsetThatIsNoRecordBoundaryOrUnreadableMeansReplayFromTheStart) {
+  const std::string journalPath = sandbox.Path("TestLst.journal");
+  const std::string ackPath = sandbox.Path("TestLst.ack");
+  // Past the end: a crash while the journal was being emptied.
   AppendTwo("old", true);
-  TestSandbox::WriteFile(sandbox.Path("TestLst.journal"), "");
+  const std::string staleAck = TestSandbox::ReadFile(ackPath);
+  TestSandbox::WriteFile(journalPath, "");
   AppendTwo("new", false);
   EXPECT_EQ((std::vector<std::string>{"new1", "new2"}), ReplayWith(Journal()))
       << "the stale offset must not hide what was appended after the restart";
 
+  // Inside a record: an offset into records that are gone.
+  AppendTwo("a longer identifier ", false);
+  TestSandbox::WriteFile(ackPath, staleAck);
+  EXPECT_EQ((std::vector<std::string>{"a longer identifier 1", "a longer identifier 2"}), ReplayWith(Journal()));
+  EXPECT_NE(std::string::npos, TestSandbox::ReadFile(sandbox.TraceFile()).find("falls inside a record of " + journalPath));
+
   AppendTwo("", true);
-  TestSandbox::WriteFile(sandbox.Path("TestLst.ack"), "not an offset");
+  TestSandbox::WriteFile(ackPath, "not an offset");
   EXPECT_EQ((std::vector<std::string>{"1", "2"}), ReplayWith(Journal()));
   EXPECT_TRUE(ReplayWith(Journal()).empty());
+}
+
+// rename and unlink fail on the calls whose numbers (from 1, per kind) are listed, as on a
+// file system without free inodes or with a failing disk.
+std::vector<int> gFailingRenames, gFailingUnlinks;
+int gRenames = 0, gUnlinks = 0;
+int SometimesFailingRename(const char* from, const char* to) {
+  if (std::find(gFailingRenames.begin(), gFailingRenames.end(), ++gRenames) != gFailingRenames.end()) {
+    errno = ENOSPC;
+    return -1;
+  }
+  return JournalIo::System().rename(from, to);
+}
+int SometimesFailingUnlink(const char* path) {
+  if (std::find(gFailingUnlinks.begin(), gFailingUnlinks.end(), ++gUnlinks) != gFailingUnlinks.end()) {
+    errno = EIO;
+    return -1;
+  }
+  return JournalIo::System().unlink(path);
+}
+
+TEST_F(QueueTest, AnAckFileThatCannotBeReplacedOrRemovedNeverHidesLaterOperations) {
+  JournalIo io = JournalIo::System();
+  io.rename = SometimesFailingRename;
+  io.unlink = SometimesFailingUnlink;
+  struct Case {
+    std::vector<int> renames, unlinks;
+    std::vector<std::string> taken;  // of "new1" to "new3", what Append took
+  };
+  const std::vector<Case> cases{
+      {{1}, {}, {"new1", "new2", "new3"}},  // moving the offset past "old1"
+      {{2}, {}, {"new1", "new2", "new3"}},  // any later replacement, should emptying make one
+      {{}, {1, 2}, {"new2", "new3"}},       // removing it when the journal empties, and again
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.renames) + " " + ::testing::PrintToString(c.unlinks));
+    gFailingRenames = c.renames;
+    gFailingUnlinks = c.unlinks;
+    gRenames = gUnlinks = 0;
+    std::vector<std::string> taken;
+    {
+      OperationJournal journal(sandbox.Dir(), "TestLst", io);
+      std::vector<QueuedOperation> pending;
+      ASSERT_EQ(1, journal.Open(&pending));
+      // Records of one size: an offset left from the old ones falls on a new boundary.
+      uint64_t first = 0, end = 0;
+      ASSERT_EQ(1, journal.Append({1, "old1", "s", 0}, &first));
+      ASSERT_EQ(1, journal.Append({1, "old2", "s", 0}, &end));
+      journal.Acknowledge(first);
+      journal.Acknowledge(end);  // empties the journal
+      for (const char* id : {"new1", "new2", "new3"})
+        if (journal.Append({1, id, "s", 0}, &end)) taken.push_back(id);
+    }
+    EXPECT_EQ(c.taken, taken) << "an append behind a stale offset is refused";
+    gFailingRenames.clear();
+    gFailingUnlinks.clear();
+    EXPECT_EQ(c.taken, ReplayWith(Journal()));
+  }
 }
 
 // Write and fsync fail on demand, as on a full or failing disk.
@@ -291,32 +359,32 @@ long long FailingWrite(int fd, const void* data, unsigned long long size) {
   return JournalIo::System().write(fd, data, size);
 }
 
-TEST_F(QueueTest, AJournalThatCannotBeWrittenStillForwardsAndStaysReadable) {
+TEST_F(QueueTest, AnOperationTheJournalCannotWriteIsRefusedAndTheOutageIsTracedOnce) {
   JournalIo io = JournalIo::System();
   io.write = FailingWrite;
-  // First a run that ends normally; then one that dies before forwarding anything, after
-  // which the records around the failed write must still be intact.
-  for (bool killed : {false, true}) {
-    SCOPED_TRACE(killed ? "killed" : "closed");
-    RecordingForwarder forwarder;
-    forwarder.hold = true;
-    OperationQueue queue(Journal(io), kFastRetries);
-    ASSERT_EQ(1, queue.Start(&forwarder));
-    queue.Push(1, "kept", "s");
-    gFailWrites = true;
-    EXPECT_EQ(1, queue.Push(1, "memory only", "s"));
-    gFailWrites = false;
-    queue.Push(1, "kept too", "s");
-    if (killed) {
-      EXPECT_EQ(3u, CloseAsIfKilled(queue, forwarder));
-      continue;
-    }
-    forwarder.Release();
-    EXPECT_EQ(0u, queue.Close(5000));
-    EXPECT_EQ((std::vector<std::string>{"kept", "memory only", "kept too"}), forwarder.AcceptedIds());
-    EXPECT_NE(std::string::npos, TestSandbox::ReadFile(sandbox.TraceFile()).find("kept in memory"));
-  }
+  RecordingForwarder forwarder;
+  forwarder.hold = true;
+  OperationQueue queue(Journal(io), kFastRetries);
+  ASSERT_EQ(1, queue.Start(&forwarder));
+  EXPECT_EQ(1, queue.Push(1, "kept", "s"));
+  gFailWrites = true;
+  for (const char* id : {"refused1", "refused2", "refused3"}) EXPECT_EQ(0, queue.Push(1, id, "s"));
+  gFailWrites = false;
+  EXPECT_EQ(1, queue.Push(1, "kept too", "s"));
+  EXPECT_EQ(2u, queue.Counts().received);
+  EXPECT_EQ(2u, queue.Counts().queued) << "nothing refused waits in memory";
+  // Killed before forwarding anything: the records around the failed writes are intact.
+  EXPECT_EQ(2u, CloseAsIfKilled(queue, forwarder));
   EXPECT_EQ((std::vector<std::string>{"kept", "kept too"}), ReplayWith(Journal()));
+
+  const std::string trace = TestSandbox::ReadFile(sandbox.TraceFile());
+  size_t outages = 0;
+  for (size_t at = trace.find("operations are refused until"); at != std::string::npos;
+       at = trace.find("operations are refused until", at + 1))
+    ++outages;
+  EXPECT_EQ(1u, outages) << trace;
+  EXPECT_NE(std::string::npos, trace.find("Unable to write operation 1 (id refused1)")) << trace;
+  EXPECT_NE(std::string::npos, trace.find("can be written again; 3 operation(s) were refused meanwhile")) << trace;
 }
 
 TEST_F(QueueTest, AnOperationThatCannotBeSetAsideStaysAtTheHeadAndIsTriedOn) {

@@ -308,4 +308,39 @@ TEST_F(ZeltlistenCycleTest, SigtermEndsAHangingCautilRunAndStillDrains) {
   EXPECT_EQ(1, RecordCount("unregisterInstrumentation\t"));
 }
 
+// A second run for the same agent, as a second `systemctl start` or a hand-started copy.
+class ZeltlistenSecondRunTest : public ZeltlistenTest {};
+
+TEST_F(ZeltlistenSecondRunTest, ASecondRunForTheSameAgentRefusesToStartAndTheFirstRunsOn) {
+  StartListening();
+  const pid_t second = fork();
+  if (second == 0) {
+    if (!freopen(sandbox.Path("second.out").c_str(), "w", stdout) ||
+        !freopen(sandbox.Path("second.err").c_str(), "w", stderr))
+      _exit(126);
+    const std::string program = TestSandbox::BuildDir() + "/bin/zeltlisten";
+    execl(program.c_str(), program.c_str(), "-e", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(second, 0);
+  int status = 0;
+  const bool ended = WaitFor(30, [&] { return waitpid(second, &status, WNOHANG) == second; });
+  if (!ended) {
+    kill(second, SIGKILL);
+    waitpid(second, nullptr, 0);
+  }
+  ASSERT_TRUE(ended) << "the second run did not refuse to start\n" << Trace();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  const std::string lockPath = sandbox.Path("MarrowbyLstQueue.lock");
+  const std::string refusal = "unable to lock " + lockPath + " (held by another process)";
+  EXPECT_NE(std::string::npos, TestSandbox::ReadFile(sandbox.Path("second.err")).find(refusal));
+  EXPECT_NE(std::string::npos, Trace().find("Unable to lock " + lockPath + " (held by another process)")) << Trace();
+
+  EXPECT_EQ(0, waitpid(child, nullptr, WNOHANG)) << "the first run goes on";
+  EXPECT_EQ(0, StopListening(SIGTERM));
+  const int unregistered = RecordCount("unregisterInstrumentation\t");
+  EXPECT_EQ(1, unregistered) << Record();
+  EXPECT_EQ(1, RecordCount("registerInstrumentation\t") - unregistered) << "registered once\n" << Record();
+}
+
 }  // namespace

@@ -47,6 +47,7 @@ STDMETHODIMP CHubSink::Indicate(LONG lInstOpCount, SAFEARRAY** ppInstOpArray, LO
   }
 
   HRESULT result = S_OK;
+  bool refused = false;
   for (LONG i = 0; i < lInstOpCount; ++i) {
     LONG operation = 0;
     BSTR id = nullptr;
@@ -59,7 +60,9 @@ STDMETHODIMP CHubSink::Indicate(LONG lInstOpCount, SAFEARRAY** ppInstOpArray, LO
       result = S_FALSE;
       continue;
     }
-    HandleOperation(operation, id, stream);  // the handler owns id and stream now
+    // The handler owns id and stream now. The rest are still offered: a caller that
+    // sees the failure offers the whole call again, and duplicates cost less than gaps.
+    if (!HandleOperation(operation, id, stream)) refused = true;
   }
-  return result;
+  return refused ? E_FAIL : result;
 }

@@ -21,7 +21,9 @@ class CHubSink : public IHubSink {
   // Item i is element i of the three arrays. Each operation must be a VT_I4, each
   // identifier and object a VT_BSTR. The arrays stay the caller's. Returns E_INVALIDARG,
   // handling nothing, when the counts differ, are negative, or an array is missing or too
-  // short; S_FALSE when an element could not be read (that item is skipped); S_OK otherwise.
+  // short; E_FAIL when HandleOperation refused an item (returned 0; the other items are
+  // still handed on), so the caller knows not to count the call as delivered; S_FALSE
+  // when an element could not be read (that item is skipped); S_OK otherwise.
   STDMETHOD(Indicate)(LONG lInstOpCount, SAFEARRAY** ppInstOpArray, LONG lObjectIdCount, SAFEARRAY** ppObjIdArray,
                       LONG lObjectCount, SAFEARRAY** ppObjArray) override;
 
