@@ -52,18 +52,20 @@ class ScriptedPoller : public DbPollThrd {
         stopOnReport_(stopOnReport) {}
   ~ScriptedPoller() override { Stop(); }
   int TakeSnapshot(bool, Strings& columns, DBManager::RowReceiver& rows) override { return Next(columns, rows); }
-  void OnTableEvent(short operation, std::string key, std::string stream) override {
+  int OnTableEvent(short operation, std::string key, std::string stream) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       events_.emplace_back(operation, std::move(key), std::move(stream));
     }
     if (stopOnReport_) Stop();
+    return refusals.fetch_sub(1) > 0 ? 0 : 1;
   }
   std::vector<Event> Events() {
     std::lock_guard<std::mutex> lock(mutex_);
     return events_;
   }
   std::atomic<int> taken{0};
+  std::atomic<int> refusals{0};  // how many reports to refuse, as a sink that cannot queue would
 
  private:
   static Strings& Columns() { static Strings columns{"uuid", "v"}; return columns; }
@@ -102,6 +104,20 @@ TEST_F(TablePollerTest, FailedSnapshotsAreNeverComparedAndAnOutageIsTracedOnce) 
   EXPECT_EQ(Count(trace, "The table t (data source scripted) cannot be polled: the scripted data source is down"), 1)
       << trace;
   EXPECT_EQ(Count(trace, "Polling of the table t resumed"), 1) << trace;
+}
+
+TEST_F(TablePollerTest, AChangeTheListenerRefusedIsReportedAgainNextInterval) {
+  // A sink whose queue cannot write refuses B's arrival once; the baseline stays A, so the
+  // next interval reports B again, and after that nothing.
+  ScriptedPoller poller(ScriptedPoller::Script{Strings{"A"}, Strings{"A", "B"}});
+  poller.refusals = 1;
+  ASSERT_EQ(poller.Start(), 1);
+  ASSERT_TRUE(WaitFor([&] { return poller.taken >= 4; }));
+  poller.Stop();
+  std::vector<Event> expected = {{1, "uuid=B|", "v=x|"}, {1, "uuid=B|", "v=x|"}};
+  EXPECT_EQ(poller.Events(), expected);
+  EXPECT_EQ(Count(Trace(), "1 change(s) of the table t were not taken; they are reported again next interval"), 1)
+      << Trace();
 }
 
 TEST_F(TablePollerTest, EachStartTakesANewBaselineAndStopAndDestructionJoinTheThread) {

@@ -23,8 +23,8 @@ TablePollThrd::TablePollThrd(std::string agentName, std::string dataSource, std:
 // The polling thread calls OnTableEvent until it has ended, so it ends before agentName goes.
 TablePollThrd::~TablePollThrd() { Stop(); }
 
-void TablePollThrd::OnTableEvent(short operation, std::string opPKStream, std::string opStream) {
+int TablePollThrd::OnTableEvent(short operation, std::string opPKStream, std::string opStream) {
   CTraceUtils::GetInstance()->LogMsg(3, "Dunmere", "Operation %d (opPKStream: %s, opStream: %s)",
                                      static_cast<int>(operation), opPKStream.c_str(), opStream.c_str());
-  CListeningManager::GetInstance()->Indicate(agentName.c_str(), operation, opPKStream.c_str(), opStream.c_str());
+  return CListeningManager::GetInstance()->Indicate(agentName.c_str(), operation, opPKStream.c_str(), opStream.c_str());
 }

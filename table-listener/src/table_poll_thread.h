@@ -21,7 +21,7 @@ class TablePollThrd : public DbPollThrd {
                 std::vector<std::string>& updateTables, std::vector<std::string>& updateConditions);
   ~TablePollThrd() override;
 
-  void OnTableEvent(short operation, std::string opPKStream, std::string opStream) override;
+  int OnTableEvent(short operation, std::string opPKStream, std::string opStream) override;
 
  private:
   const std::string agentName;

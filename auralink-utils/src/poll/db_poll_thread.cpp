@@ -95,7 +95,7 @@ void DbPollThrd::Configure(const std::vector<std::string>& selectColumns, const 
 
 DbPollThrd::~DbPollThrd() { Stop(); }
 
-void DbPollThrd::OnTableEvent(short, std::string, std::string) {}
+int DbPollThrd::OnTableEvent(short, std::string, std::string) { return 1; }
 
 int DbPollThrd::TakeSnapshot(bool, std::vector<std::string>& columns, DBManager::RowReceiver& receiver) {
   columns.clear();
@@ -224,11 +224,17 @@ void DbPollThrd::Run() {
 
     TableSnapshot current = builder.Finish();
     if (haveBaseline) {
+      int refused = 0;
       auralink::poll::CompareSnapshots(previous, current, [&](TableChange change, std::string_view key,
                                                               std::string_view stream) {
-        OnTableEvent(static_cast<short>(change), std::string(key), std::string(stream));
+        if (!OnTableEvent(static_cast<short>(change), std::string(key), std::string(stream))) ++refused;
         return !stopping_.load();
       });
+      if (refused) {
+        trace->LogMsg(0, kComponent, "%d change(s) of the table %s were not taken; they are reported again next interval",
+                      refused, tableName_.c_str());
+        continue;
+      }
     } else {
       trace->LogMsg(1, kComponent, "Baseline of the table %s taken: %u objects", tableName_.c_str(),
                     static_cast<unsigned>(current.Size()));

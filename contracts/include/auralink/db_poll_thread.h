@@ -30,7 +30,9 @@
 // The first snapshot after Start is the baseline and reports nothing. A snapshot that fails
 // (data source unreachable, query refused) is never compared: the thread traces the
 // failure once per outage, reconnects and tries again next interval, and compares the next
-// good snapshot with the last good one.
+// good snapshot with the last good one. A change that OnTableEvent did not take leaves the
+// last good snapshot in place, so the next interval reports it again (with the others of
+// its interval: a duplicate, never a loss).
 #pragma once
 #include <auralink/db_manager.h>
 
@@ -65,8 +67,10 @@ class DbPollThrd {
   virtual ~DbPollThrd();
 
   // Called on the polling thread for every change: the operation (1, 2 or 3), the key
-  // stream and the object stream. The base does nothing.
-  virtual void OnTableEvent(short operation, std::string opPKStream, std::string opStream);
+  // stream and the object stream. Nonzero when the change was taken; after a 0 the thread
+  // keeps comparing with the snapshot before, so the change is reported again next
+  // interval. The base takes everything.
+  virtual int OnTableEvent(short operation, std::string opPKStream, std::string opStream);
   // Take the baseline and each later snapshot: `columns` receives the qualified names
   // ("table.column") of the values of each row of `rows`, in order. Nonzero on success.
   // Both read the rows through TakeSnapshot; the polling thread itself does not call them.
