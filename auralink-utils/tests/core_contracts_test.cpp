@@ -1,5 +1,6 @@
 // The shape of the contracts as a client compiled elsewhere sees it: methods by vtable
 // slot, dispatch identifiers by name, and one distinct identifier per class and interface.
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/contracts.h>
@@ -8,6 +9,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <auralink/platform/text.h>
+#include <auralink/platform/guid_text.h>
 
 namespace {
 

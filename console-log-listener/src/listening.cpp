@@ -7,6 +7,7 @@
 #include <auralink/trace_utils.h>
 
 #include <cstdlib>
+#include <auralink/platform/text.h>
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <auralink/platform/module_path.h>
 
 #include "orvex_adapter.h"
 #include "orvex_settings_access.h"
@@ -22,12 +23,12 @@ constexpr const char* kSoapEnvelope =
     "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
     "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\\n\\t<SOAP-ENV:Body>";
 
-// The folder of a file path: everything before its last "/"; "." when it has none, so
-// that a bare file name keeps the file in the working directory.
+// The folder of a file path: everything before its last separator; "." when it has none,
+// so that a bare file name keeps the file in the working directory.
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash);
+  for (char c : path)
+    if (auralink::platform::IsPathSeparator(c)) return auralink::platform::FolderOfPath(path);
+  return ".";
 }
 
 // The properties reader takes a backslash as an escape, so a literal one is doubled.
@@ -61,7 +62,7 @@ int COrvexAdapter::WriteAdapterConf() {
     logFileName = program;
   }
   const std::string folder = FolderOf(logFileName);
-  configFilePath = folder + "/" + agentName + "Adapter.conf";
+  configFilePath = auralink::platform::JoinPath(folder, agentName + "Adapter.conf");
 
   std::FILE* file = std::fopen(configFilePath.c_str(), "w+");
   if (!file) {

@@ -5,6 +5,7 @@
 #include <auralink/payload_arrays.h>
 #include <auralink/processing_manager.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <stringapiset.h>
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 #include "java_bridge.h"
 #include "orvex_adapter.h"
 #include "orvex_settings_access.h"
+#include <auralink/platform/text.h>
 
 using auralink::orvex::CurrentExceptionText;
 using auralink::orvex::kAdapterComponent;

@@ -1,5 +1,6 @@
 #include "discoverer.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/guids.h>
 #include <auralink/hub_components.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <auralink/platform/text.h>
 
 namespace {
 

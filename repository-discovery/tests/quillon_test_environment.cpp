@@ -5,6 +5,7 @@
 #include <auralink/guids.h>
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <objbase.h>
 #include <sqlite3.h>
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include <filesystem>
 
 #include "repository_generator.h"
+#include <auralink/platform/guid_text.h>
 
 namespace quillon::testing {
 
