@@ -1,7 +1,10 @@
 # The two set-up commands of a fresh Debian 12 machine:
 #   make demo   install what is missing, build, and run the main job on the embedded default
 #   make test   install what is missing, build, and run the whole test suite
+# and for Windows (x86-64, cross-compiled with mingw-w64 and checked under Wine):
+#   make windows
 BUILD_DIR ?= build
+WINDOWS_BUILD_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?=
 
@@ -9,7 +12,9 @@ DEBIAN_PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev \
 	unixodbc unixodbc-dev odbcinst libsqliteodbc libsqlite3-dev sqlite3 \
 	default-jdk-headless
 
-.PHONY: all deps configure build test demo test-asan test-tsan install clean
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+
+.PHONY: all deps configure build test demo test-asan test-tsan install clean windows windows-deps
 
 all: build
 
@@ -26,6 +31,17 @@ deps:
 	    echo "  apt-get update && apt-get install -y$$missing"; exit 1; \
 	  fi; \
 	fi
+
+windows-deps:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)"
+
+# The modules and programs for Windows in $(WINDOWS_BUILD_DIR)/bin, then their check under
+# Wine against the Linux build (which makes the stand-in repository and the reference).
+windows: build windows-deps
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
+	scripts/windows-check.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DAURALINK_SANITIZE=$(SANITIZE)
@@ -49,4 +65,4 @@ install: build
 	cmake --install $(BUILD_DIR)
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-windows
