@@ -19,6 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# A static library found by path (odbc32) must not switch the rest of the link line, the
+# C++ runtime included, back to the DLLs.
+set(CMAKE_LINK_SEARCH_END_STATIC ON)
 
 # Wine runs the check programs of the build.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

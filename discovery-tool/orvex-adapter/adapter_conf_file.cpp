@@ -102,24 +102,24 @@ int COrvexAdapter::WriteAdapterConf() {
   std::fprintf(file, "  %s = %s\n", "transport.class.name", transportClassName.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.local.ip.address", localAddress.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.request.address", requestAddress.c_str());
-  std::fprintf(file, "  %s = %d\n", "transport.request.port", requestPort);
+  std::fprintf(file, "  %s = %d\n", "transport.request.port", static_cast<int>(requestPort));
   std::fprintf(file, "  %s = %s\n", "transport.response.address", responseAddress.c_str());
-  std::fprintf(file, "  %s = %d\n\n", "transport.response.port", responsePort);
+  std::fprintf(file, "  %s = %d\n\n", "transport.response.port", static_cast<int>(responsePort));
   std::fprintf(file, "# Qlink transport properties\n\n");
   std::fprintf(file, "# queue store: this key can be file or memory\n\n");
   std::fprintf(file, "  %s = %s\n", "transport.qlink.local.queue.store", localQueueStore.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.qlink.remote.queue.store", remoteQueueStore.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.qlink.usefiller", useFiller.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.qlink.fileregistry", fileRegistry.c_str());
-  std::fprintf(file, "  %s = %d\n\n", "transport.qlink.maxchannels", maxChannels);
+  std::fprintf(file, "  %s = %d\n\n", "transport.qlink.maxchannels", static_cast<int>(maxChannels));
   std::fprintf(file, "# only for client\n\n");
   std::fprintf(file, "# server\n");
   std::fprintf(file, "  %s = %s\n", "transport.server.qlink.address", serverQueueAddress.c_str());
-  std::fprintf(file, "  %s = %d\n", "transport.server.qlink.port", serverPort);
+  std::fprintf(file, "  %s = %d\n", "transport.server.qlink.port", static_cast<int>(serverPort));
   std::fprintf(file, "  %s = %s\n\n", "transport.server.ip.address", serverAddress.c_str());
   std::fprintf(file, "# proxy\n");
   std::fprintf(file, "  %s = %s\n", "transport.proxy.qlink.address", proxyQueueAddress.c_str());
-  std::fprintf(file, "  %s = %d\n", "transport.proxy.qlink.port", proxyPort);
+  std::fprintf(file, "  %s = %d\n", "transport.proxy.qlink.port", static_cast<int>(proxyPort));
   std::fprintf(file, "  %s = %s\n\n", "transport.proxy.ip.address", proxyAddress.c_str());
 
   // A file cut short would reach the Java adapter as settings it never had.

@@ -77,7 +77,7 @@ CreateJavaVmFunction LoadJvmLibrary(const std::vector<std::string>& candidates, 
     FARPROC create = GetProcAddress(library, "JNI_CreateJavaVM");
     if (create) {
       loaded = path;
-      return reinterpret_cast<CreateJavaVmFunction>(create);
+      return reinterpret_cast<CreateJavaVmFunction>(reinterpret_cast<void (*)()>(create));
     }
     failures += path + ": no JNI_CreateJavaVM; ";
     FreeLibrary(library);
@@ -90,9 +90,12 @@ CreateJavaVmFunction LoadJvmLibrary(const std::vector<std::string>& candidates, 
 std::string JavaClassPathOption(const char* adapterPath) {
   std::string folder = IsSet(adapterPath) ? adapterPath : ".";
   folder = WithoutTrailingSlash(folder);
-  std::string option = "-Djava.class.path=" + folder;
-  for (const char* archive : {"adapter.jar", "QlinkGateway.jar", "vellum.jar", "xerces.jar"})
-    option += kClassPathSeparator + auralink::platform::JoinPath(folder, archive);
+  std::string option = "-Djava.class.path=";
+  option += folder;
+  for (const char* archive : {"adapter.jar", "QlinkGateway.jar", "vellum.jar", "xerces.jar"}) {
+    option += kClassPathSeparator;
+    option += auralink::platform::JoinPath(folder, archive);
+  }
   return option;
 }
 

@@ -157,7 +157,7 @@ int CDiscoverer::Discover() {
     std::string id;
     HRESULT hr = auralink::GetStringElement(ids.Get(), k, &id);
     if (FAILED(hr)) {
-      trace->LogMsg(0, kComponent, "Unable to get the %dth instanceId (hres %u)", k, static_cast<unsigned>(hr));
+      trace->LogMsg(0, kComponent, "Unable to get the %dth instanceId (hres %u)", static_cast<int>(k), static_cast<unsigned>(hr));
       Print("\nZLT0002E - Unable to get object with id \n");
       ++failed;
       Sleep(static_cast<DWORD>(slowingTime));
