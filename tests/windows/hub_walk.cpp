@@ -6,7 +6,8 @@
 //
 //   auralink-hub-walk OUTPUT_FILE
 //
-// Exit status 0 when every instance was read, 1 otherwise.
+// Exit status 0 when every instance was read or refused as the hub refuses an object it
+// cannot describe, 1 otherwise.
 #include <windows.h>
 #include <objbase.h>
 
@@ -45,7 +46,9 @@ int Walk(const char* outputPath) {
     std::printf("cannot write %s\n", outputPath);
     return 1;
   }
-  int failures = 0;
+  // An object the repository cannot describe (no status row) is refused with E_FAIL on
+  // both systems; its line records the refusal so that the two outputs still compare.
+  int failures = 0, refused = 0;
   for (LONG k = 0; k < count; ++k) {
     std::string id;
     if (FAILED(auralink::GetStringElement(ids.Get(), k, &id))) {
@@ -55,6 +58,11 @@ int Walk(const char* outputPath) {
     CComBSTR instance;
     SAFEARRAY* parameterSetList = nullptr;
     hr = hub->GetInstance(CComBSTR(id), 0, &parameterSetList, &instance);
+    if (hr == E_FAIL) {
+      ++refused;
+      std::fprintf(output, "%s\trefused\n", id.c_str());
+      continue;
+    }
     if (FAILED(hr)) {
       std::printf("GetInstance(%s) failed: 0x%08X\n", id.c_str(), static_cast<unsigned>(hr));
       ++failures;
@@ -64,7 +72,7 @@ int Walk(const char* outputPath) {
     std::fprintf(output, "%s\t%s\n", id.c_str(), text.c_str());
   }
   std::fclose(output);
-  std::printf("%d instances, %d failures\n", static_cast<int>(count), failures);
+  std::printf("%d instances (%d refused), %d failures\n", static_cast<int>(count), refused, failures);
   return failures == 0 && count > 0 ? 0 : 1;
 }
 
