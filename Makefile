@@ -2,7 +2,10 @@
 #   make demo   install what is missing, build, and run the main job on the embedded default
 #   make test   install what is missing, build, and run the whole test suite
 #   make package  the same, then the Debian package (auralink_<version>_<architecture>.deb)
+# and for Windows (x86-64, cross-compiled with mingw-w64 and checked under Wine):
+#   make windows
 BUILD_DIR ?= build
+WINDOWS_BUILD_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SANITIZE ?=
 
@@ -10,7 +13,9 @@ DEBIAN_PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev \
 	unixodbc unixodbc-dev odbcinst libsqliteodbc libsqlite3-dev sqlite3 \
 	default-jdk-headless dpkg-dev
 
-.PHONY: all deps configure build test demo test-asan test-tsan install package clean
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
+
+.PHONY: all deps configure build test demo test-asan test-tsan install package clean windows windows-deps
 
 all: build
 
@@ -27,6 +32,17 @@ deps:
 	    echo "  apt-get update && apt-get install -y$$missing"; exit 1; \
 	  fi; \
 	fi
+
+windows-deps:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)"
+
+# The modules and programs for Windows in $(WINDOWS_BUILD_DIR)/bin, then their check under
+# Wine against the Linux build (which makes the stand-in repository and the reference).
+windows: build windows-deps
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
+	scripts/windows-check.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DAURALINK_SANITIZE=$(SANITIZE)
@@ -55,4 +71,4 @@ package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-windows

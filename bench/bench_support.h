@@ -1,6 +1,7 @@
 // What the repository benchmarks share: the classes of the stand-in repository, the clock,
 // and the size of the identifier array that a discovery has to hold.
 #pragma once
+#include <windows.h>
 #include <oleauto.h>
 
 #include <chrono>

@@ -44,6 +44,7 @@
 #include "db/sqlite_dialect.h"
 #include "repository_queries.h"
 #include "unlinked_objects.h"
+#include <auralink/platform/guid_text.h>
 
 namespace fs = std::filesystem;
 namespace config = auralink::config;

@@ -18,6 +18,7 @@
 // Memory: the first walk's peak resident memory above what the process held before it,
 // against the size of the identifier array that the walk has to hold (its VARIANTs and the
 // allocated blocks of its strings). A failed run keeps its folder and names its trace file.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/guids.h>
 #include <auralink/interfaces.h>
@@ -41,6 +42,8 @@
 #include "bench_support.h"
 #include "db/sqlite_dialect.h"
 #include "unlinked_objects.h"
+#include <auralink/platform/guid_text.h>
+#include <auralink/platform/error_text.h>
 
 namespace fs = std::filesystem;
 using namespace auralink::bench;

@@ -1,3 +1,5 @@
+set(AURALINK_HELPERS_DIR ${CMAKE_CURRENT_LIST_DIR})
+
 # Warnings for our own code only (third-party headers stay quiet).
 function(auralink_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra)
@@ -21,10 +23,16 @@ endfunction()
 function(auralink_com_server name)
   cmake_parse_arguments(M "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} MODULE ${M_SOURCES})
-  # Each server keeps its own inline code and module object; only the entry points are exported.
-  # Installed in <libdir>/auralink, so the shared libraries are one folder up.
-  set_target_properties(${name} PROPERTIES PREFIX "lib" CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-    INSTALL_RPATH "$ORIGIN/..")
+  if(WIN32)
+    # "<name>.dll", exporting the four entry points and nothing else.
+    target_sources(${name} PRIVATE ${AURALINK_HELPERS_DIR}/com_server.def)
+    set_target_properties(${name} PROPERTIES PREFIX "")
+  else()
+    # Each server keeps its own inline code and module object; only the entry points are exported.
+    # Installed in <libdir>/auralink, so the shared libraries are one folder up.
+    set_target_properties(${name} PROPERTIES PREFIX "lib" CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
+      INSTALL_RPATH "$ORIGIN/..")
+  endif()
   auralink_warnings(${name})
   target_link_libraries(${name} PRIVATE ${M_LIBS})
   install(TARGETS ${name} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/auralink)
@@ -72,4 +80,54 @@ function(auralink_registration_script module)
     @ONLY)
   target_sources(${module} PRIVATE "${folder}/${header}_registration.h")
   target_include_directories(${module} PRIVATE "${folder}")
+endfunction()
+
+# auralink_type_library(<module> IDL <file>)
+#
+# The type library of a COM server module, described by <file> (which imports
+# contracts/idl/auralink.idl). The module gets the header "type_library_interfaces.h"
+# defining kTypeLibraryInterfaces, the interfaces the library names (for DECLARE_DLL_MAIN,
+# so that registration on Linux writes their keys). On Windows widl makes "<module>.tlb",
+# which the module carries as its TYPELIB resource 1 and registers with RegisterTypeLib.
+function(auralink_type_library module)
+  cmake_parse_arguments(L "" "IDL" "" ${ARGN})
+  get_filename_component(idl "${L_IDL}" ABSOLUTE)
+  set(folder "${CMAKE_CURRENT_BINARY_DIR}/type_library/${module}")
+  set(contracts_idl "${PROJECT_SOURCE_DIR}/contracts/idl")
+  file(READ "${idl}" text)
+  string(REGEX MATCHALL "interface[ \t]+I[A-Za-z0-9_]+" named "${text}")
+  set(interfaces "")
+  foreach(entry ${named})
+    string(REGEX REPLACE "interface[ \t]+" "" name "${entry}")
+    list(APPEND interfaces ${name})
+  endforeach()
+  list(REMOVE_DUPLICATES interfaces)
+  set(rows "")
+  foreach(name ${interfaces})
+    string(APPEND rows "    {\"${name}\", &IID_${name}},\n")
+  endforeach()
+  file(CONFIGURE OUTPUT "${folder}/type_library_interfaces.h" CONTENT
+"// Generated from ${L_IDL} by auralink_type_library(): the interfaces of the type library.
+#pragma once
+#include <auralink/guids.h>
+#include <statreg.h>
+
+inline constexpr auralink::platform::TypeLibraryInterface kTypeLibraryInterfaces[] = {
+${rows}    {nullptr, nullptr},
+};
+")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${idl}")
+  target_sources(${module} PRIVATE "${folder}/type_library_interfaces.h")
+  target_include_directories(${module} PRIVATE "${folder}")
+  if(WIN32)
+    set(tlb "${folder}/${module}.tlb")
+    add_custom_command(OUTPUT "${tlb}"
+      COMMAND ${AURALINK_WIDL} -t -I "${contracts_idl}" -o "${tlb}" "${idl}"
+      DEPENDS "${idl}" "${contracts_idl}/auralink.idl"
+      COMMENT "Making the type library ${module}.tlb"
+      VERBATIM)
+    file(CONFIGURE OUTPUT "${folder}/${module}_type_library.rc" CONTENT "1 TYPELIB \"${tlb}\"\n")
+    set_source_files_properties("${folder}/${module}_type_library.rc" PROPERTIES OBJECT_DEPENDS "${tlb}")
+    target_sources(${module} PRIVATE "${folder}/${module}_type_library.rc" "${tlb}")
+  endif()
 endfunction()

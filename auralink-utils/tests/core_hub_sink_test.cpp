@@ -8,6 +8,7 @@
 #include <string>
 #include <tuple>
 #include <vector>
+#include <auralink/platform/text.h>
 
 using namespace auralink;
 

@@ -8,6 +8,7 @@
 #include <auralink/processing_manager.h>
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <objbase.h>
 #include <test_sandbox.h>
 #include <windows.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "test_processing_ids.h"
+#include <auralink/platform/guid_text.h>
 
 using auralink::testing::TestSandbox;
 namespace config = auralink::config;

@@ -1,12 +1,14 @@
 // The SQLite dialect module on its own: loaded into a plain SQLite connection, its two
 // functions must convert exactly as SQL Server's CONVERT does.
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <guiddef.h>
 
 #include <bit>
 #include <cstring>
 
 #include "db_test_repository.h"
+#include <auralink/platform/guid_text.h>
 
 namespace {
 

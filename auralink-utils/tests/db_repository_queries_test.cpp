@@ -3,6 +3,7 @@
 // uniqueidentifier text form, every value as text, NULL as the empty text.
 #include <auralink/db_manager.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <guiddef.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "db/sqlite_dialect.h"
 #include "repository_queries.h"
 #include "db_test_repository.h"
+#include <auralink/platform/guid_text.h>
 
 namespace {
 

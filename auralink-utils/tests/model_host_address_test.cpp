@@ -2,6 +2,7 @@
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <windows.h>
 #include <winsock2.h>
 
 #include <cstring>

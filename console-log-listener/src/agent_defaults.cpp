@@ -1,8 +1,11 @@
 #include "agent_defaults.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
+#include <auralink/platform/guid_text.h>
+#include <auralink/platform/module_path.h>
 
 
 namespace marrowby {
@@ -73,7 +76,8 @@ LSTATUS WriteAgentDefaults(const std::string& moduleDirectory, REFCLSID processi
   CRegKey root, agentKey, eventListening, eventLogs, log, orvexSettings, instrumentation, adapter;
   writer.Create(HKEY_LOCAL_MACHINE, config::kRootKey, root);
   writer.Create(root, agent.c_str(), agentKey);
-  writer.SetText(agentKey, config::kLogFileName, moduleDirectory + "/" + agent + config::kLogFileSuffix);
+  writer.SetText(agentKey, config::kLogFileName,
+                 auralink::platform::JoinPath(moduleDirectory, agent + config::kLogFileSuffix));
   writer.SetText(agentKey, config::kProcessingId, auralink::platform::GuidToString(processingId, false));
   writer.SetText(agentKey, config::kListeningId, auralink::platform::GuidToString(listeningId, false));
 
@@ -93,7 +97,7 @@ LSTATUS WriteAgentDefaults(const std::string& moduleDirectory, REFCLSID processi
   writer.SetText(instrumentation, config::kInstrumentationSign, config::kDefaultInstrumentationSign);
   writer.SetText(instrumentation, config::kInstrumentationCertificate, config::kDefaultInstrumentationCertificate);
   writer.SetText(instrumentation, config::kInstrumentationClassesFile,
-                 moduleDirectory + "/" + config::kClassesFileName);
+                 auralink::platform::JoinPath(moduleDirectory, config::kClassesFileName));
   return writer.Result();
 }
 

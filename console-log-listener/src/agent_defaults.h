@@ -4,6 +4,7 @@
 // filter "a", from no saved window and message number 0), and the agent's Orvex
 // instrumentation settings.
 #pragma once
+#include <windows.h>
 #include <guiddef.h>
 #include <winreg.h>
 

@@ -7,6 +7,7 @@
 // taken to follow one another in that order, so a missing word (offset -1) shifts or
 // empties its neighbours instead of failing: a malformed record is never an error.
 #pragma once
+#include <windows.h>
 #include <auralink/attribute_text.h>
 #include <windef.h>
 

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <auralink/platform/calendar.h>
+
 #include "console_log_record.h"
 
 namespace marrowby {
@@ -10,7 +12,7 @@ namespace {
 
 std::tm LocalCalendar(std::time_t t) {
   std::tm calendar{};
-  localtime_r(&t, &calendar);
+  auralink::platform::LocalCalendar(t, calendar);
   return calendar;
 }
 
@@ -68,7 +70,7 @@ std::time_t SecondsFromEpochGmt(std::time_t now, std::string_view timeText) {
     // Read the UTC calendar of a moment back as local standard time: the difference is
     // the zone's standard offset.
     std::tm utc{};
-    gmtime_r(&day.midnight, &utc);
+    auralink::platform::UtcCalendar(day.midnight, utc);
     utc.tm_isdst = 0;
     day.standardOffset = day.midnight - std::mktime(&utc);
   }
@@ -82,7 +84,7 @@ std::time_t SecondsFromEpochGmt(std::time_t now, std::string_view timeText) {
   calendar.tm_isdst = -1;
   std::time_t local = std::mktime(&calendar);
   std::tm utc{};
-  gmtime_r(&local, &utc);
+  auralink::platform::UtcCalendar(local, utc);
   utc.tm_isdst = 0;
   return std::mktime(&utc);
 }

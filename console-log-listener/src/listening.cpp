@@ -7,6 +7,7 @@
 #include <auralink/trace_utils.h>
 
 #include <cstdlib>
+#include <auralink/platform/text.h>
 
 namespace {
 
@@ -59,11 +60,11 @@ bool CListening::AddLog(const std::string& logsKey, const std::string& logName) 
   }
   LONG refreshTime = std::atoi(refreshText.c_str());
   Trace()->LogMsg(1, kLogComponent, "RefreshTime for the log %s has been obtained (RefreshTime = %d, agent %s)", log,
-                  refreshTime, agent);
+                  static_cast<int>(refreshTime), agent);
   if (refreshTime < kMinimumRefreshTime) {
     refreshTime = kMinimumRefreshTime;
     Trace()->LogMsg(0, kLogComponent, "It was specified a too low refresh time for the log %s. It will be set to %d",
-                    log, kMinimumRefreshTime);
+                    log, static_cast<int>(kMinimumRefreshTime));
   }
   if (!ReadText(logKey, auralink::config::kLastRefresh, lastRefresh)) {
     Trace()->LogMsg(0, kLogComponent, "LastRefreshedDate cannot be obtained for listening to log %s (agent %s)", log,

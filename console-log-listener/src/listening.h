@@ -4,6 +4,7 @@
 // Terminate return once every thread has left its loop (a thread busy with a slow cautil
 // run finishes its cycle first); Terminate then destroys the thread objects.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/guids.h>

@@ -6,6 +6,7 @@
 
 #include "console_log_time.h"
 #include "log_poll_thread.h"
+#include <auralink/platform/error_text.h>
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "console_log_time.h"
+#include <auralink/platform/error_text.h>
+#include <auralink/platform/module_path.h>
 
 namespace {
 
@@ -33,7 +35,7 @@ std::string NewDumpPath() {
   char shortForm[MAX_PATH] = "";
   length = GetShortPathNameA(directory.c_str(), shortForm, sizeof shortForm);
   if (length > 0 && length < sizeof shortForm) directory.assign(shortForm, length);
-  if (directory.back() != '/') directory += '/';
+  if (!auralink::platform::IsPathSeparator(directory.back())) directory += auralink::platform::PathSeparator();
   return directory + "marrowby-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++lastNumber) + ".txt";
 }
 

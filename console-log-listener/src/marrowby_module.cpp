@@ -1,14 +1,17 @@
 // The Marrowby module: its two classes, its type library and the four entry points.
 // Registration writes the console-log agent's default configuration and records the agent
 // before it registers the classes; unregistration removes them in the same order.
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/agent_registration.h>
 #include <auralink/config_keys.h>
+#include <auralink/platform/module_path.h>
 
 #include "agent_defaults.h"
 #include "listening.h"
 #include "processing.h"
+#include "type_library_interfaces.h"
 
 CComModule _Module;
 
@@ -17,15 +20,11 @@ OBJECT_ENTRY(CLSID_MarrowbyListening, CListening)
 OBJECT_ENTRY(CLSID_MarrowbyProcessing, CProcessing)
 END_OBJECT_MAP()
 
-DECLARE_DLL_MAIN(ObjectMap, &LIBID_MARROWBYLib, "Marrowby 1.0 Type Library")
+DECLARE_DLL_MAIN(ObjectMap, &LIBID_MARROWBYLib, "Marrowby 1.0 Type Library", kTypeLibraryInterfaces)
 
 namespace {
 
-std::string ModuleDirectory() {
-  std::string path = _Module.GetModuleFileName();
-  size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
+std::string ModuleDirectory() { return auralink::platform::FolderOfPath(_Module.GetModuleFileName()); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <auralink/payload_arrays.h>
 #include <auralink/trace_utils.h>
 #include <auralink/xml_converter.h>
+#include <auralink/platform/text.h>
 
 namespace {
 

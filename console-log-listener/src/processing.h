@@ -2,6 +2,7 @@
 // one event object, and answers the registration notice (operation 13) with the agent's
 // object tree: the local network, the host and the console-log manager that events concern.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/guids.h>

@@ -1,6 +1,7 @@
 // "Marrowby.Listening" through COM and through the hub's listening manager: one thread
 // per readable log, messages indicated once to a subscriber across a restart, and a prompt
 // stop.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>

@@ -1,5 +1,6 @@
 // "Marrowby.Processing" through COM: event streams become one event object each, and the
 // registration notice builds the agent's object tree.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>

@@ -1,5 +1,6 @@
 // Registration of the module: the console-log agent's defaults, both classes, registering
 // again, unregistering beside another agent, and registrations whose writes fail.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_registration.h>
 #include <auralink/conf_repository.h>
@@ -13,6 +14,7 @@
 
 #include "agent_defaults.h"
 #include "listener_sandbox.h"
+#include <auralink/platform/guid_text.h>
 
 namespace marrowby::testing {
 namespace {

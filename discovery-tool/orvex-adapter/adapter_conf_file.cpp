@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <auralink/platform/module_path.h>
 
 #include "orvex_adapter.h"
 #include "orvex_settings_access.h"
@@ -22,12 +23,12 @@ constexpr const char* kSoapEnvelope =
     "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
     "SOAP-ENV:encodingStyle=\"http://schemas.xmlsoap.org/soap/encoding/\">\\n\\t<SOAP-ENV:Body>";
 
-// The folder of a file path: everything before its last "/"; "." when it has none, so
-// that a bare file name keeps the file in the working directory.
+// The folder of a file path: everything before its last separator; "." when it has none,
+// so that a bare file name keeps the file in the working directory.
 std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return path.substr(0, slash);
+  for (char c : path)
+    if (auralink::platform::IsPathSeparator(c)) return auralink::platform::FolderOfPath(path);
+  return ".";
 }
 
 // The properties reader takes a backslash as an escape, so a literal one is doubled.
@@ -61,7 +62,7 @@ int COrvexAdapter::WriteAdapterConf() {
     logFileName = program;
   }
   const std::string folder = FolderOf(logFileName);
-  configFilePath = folder + "/" + agentName + "Adapter.conf";
+  configFilePath = auralink::platform::JoinPath(folder, agentName + "Adapter.conf");
 
   std::FILE* file = std::fopen(configFilePath.c_str(), "w+");
   if (!file) {
@@ -101,24 +102,24 @@ int COrvexAdapter::WriteAdapterConf() {
   std::fprintf(file, "  %s = %s\n", "transport.class.name", transportClassName.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.local.ip.address", localAddress.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.request.address", requestAddress.c_str());
-  std::fprintf(file, "  %s = %d\n", "transport.request.port", requestPort);
+  std::fprintf(file, "  %s = %d\n", "transport.request.port", static_cast<int>(requestPort));
   std::fprintf(file, "  %s = %s\n", "transport.response.address", responseAddress.c_str());
-  std::fprintf(file, "  %s = %d\n\n", "transport.response.port", responsePort);
+  std::fprintf(file, "  %s = %d\n\n", "transport.response.port", static_cast<int>(responsePort));
   std::fprintf(file, "# Qlink transport properties\n\n");
   std::fprintf(file, "# queue store: this key can be file or memory\n\n");
   std::fprintf(file, "  %s = %s\n", "transport.qlink.local.queue.store", localQueueStore.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.qlink.remote.queue.store", remoteQueueStore.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.qlink.usefiller", useFiller.c_str());
   std::fprintf(file, "  %s = %s\n", "transport.qlink.fileregistry", fileRegistry.c_str());
-  std::fprintf(file, "  %s = %d\n\n", "transport.qlink.maxchannels", maxChannels);
+  std::fprintf(file, "  %s = %d\n\n", "transport.qlink.maxchannels", static_cast<int>(maxChannels));
   std::fprintf(file, "# only for client\n\n");
   std::fprintf(file, "# server\n");
   std::fprintf(file, "  %s = %s\n", "transport.server.qlink.address", serverQueueAddress.c_str());
-  std::fprintf(file, "  %s = %d\n", "transport.server.qlink.port", serverPort);
+  std::fprintf(file, "  %s = %d\n", "transport.server.qlink.port", static_cast<int>(serverPort));
   std::fprintf(file, "  %s = %s\n\n", "transport.server.ip.address", serverAddress.c_str());
   std::fprintf(file, "# proxy\n");
   std::fprintf(file, "  %s = %s\n", "transport.proxy.qlink.address", proxyQueueAddress.c_str());
-  std::fprintf(file, "  %s = %d\n", "transport.proxy.qlink.port", proxyPort);
+  std::fprintf(file, "  %s = %d\n", "transport.proxy.qlink.port", static_cast<int>(proxyPort));
   std::fprintf(file, "  %s = %s\n\n", "transport.proxy.ip.address", proxyAddress.c_str());
 
   // A file cut short would reach the Java adapter as settings it never had.

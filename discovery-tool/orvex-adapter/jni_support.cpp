@@ -1,9 +1,11 @@
 #include "jni_support.h"
 
+#include <windows.h>
 #include <stringapiset.h>
 
 #include <cstdio>
 #include <vector>
+#include <auralink/platform/text.h>
 
 namespace auralink::orvex {
 

@@ -4,18 +4,53 @@
 
 #include <cstdlib>
 
+#include <auralink/platform/error_text.h>
+#include <auralink/platform/module_path.h>
+
 namespace auralink::orvex {
 
 namespace {
+#ifdef _WIN32
+constexpr const char* kLibraryInJavaHome = "\\bin\\server\\jvm.dll";
+constexpr const char* kClassPathSeparator = ";";
+#else
 constexpr const char* kLibraryInJavaHome = "/lib/server/libjvm.so";
+constexpr const char* kClassPathSeparator = ":";
+#endif
 
 bool IsSet(const char* value) { return value && *value; }
 
 std::string WithoutTrailingSlash(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  while (path.size() > 1 && auralink::platform::IsPathSeparator(path.back())) path.pop_back();
   return path;
 }
+
+#ifdef _WIN32
+// A string value of HKEY_LOCAL_MACHINE\<key>; empty when it cannot be read.
+std::string MachineString(const std::string& key, const char* name) {
+  char value[MAX_PATH] = {};
+  DWORD size = sizeof value - 1;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+    return std::string();
+  return value;
+}
+#endif
 }  // namespace
+
+std::string SystemJavaHome() {
+#ifdef _WIN32
+  for (const char* product : {"JDK", "Java Runtime Environment", "Java Development Kit"}) {
+    const std::string productKey = std::string("SOFTWARE\\JavaSoft\\") + product;
+    const std::string version = MachineString(productKey, "CurrentVersion");
+    if (version.empty()) continue;
+    const std::string home = MachineString(productKey + "\\" + version, "JavaHome");
+    if (!home.empty()) return home;
+  }
+  return std::string();
+#else
+  return kDefaultJavaHome;
+#endif
+}
 
 std::vector<std::string> JvmLibraryCandidates(const char* jvmLibrary, const char* javaHome,
                                               const std::string& defaultJavaHome) {
@@ -27,7 +62,7 @@ std::vector<std::string> JvmLibraryCandidates(const char* jvmLibrary, const char
 }
 
 std::vector<std::string> JvmLibraryCandidates() {
-  return JvmLibraryCandidates(std::getenv(kJvmLibraryVariable), std::getenv("JAVA_HOME"), kDefaultJavaHome);
+  return JvmLibraryCandidates(std::getenv(kJvmLibraryVariable), std::getenv("JAVA_HOME"), SystemJavaHome());
 }
 
 CreateJavaVmFunction LoadJvmLibrary(const std::vector<std::string>& candidates, std::string& loaded,
@@ -42,7 +77,7 @@ CreateJavaVmFunction LoadJvmLibrary(const std::vector<std::string>& candidates, 
     FARPROC create = GetProcAddress(library, "JNI_CreateJavaVM");
     if (create) {
       loaded = path;
-      return reinterpret_cast<CreateJavaVmFunction>(create);
+      return reinterpret_cast<CreateJavaVmFunction>(reinterpret_cast<void (*)()>(create));
     }
     failures += path + ": no JNI_CreateJavaVM; ";
     FreeLibrary(library);
@@ -54,10 +89,13 @@ CreateJavaVmFunction LoadJvmLibrary(const std::vector<std::string>& candidates, 
 
 std::string JavaClassPathOption(const char* adapterPath) {
   std::string folder = IsSet(adapterPath) ? adapterPath : ".";
-  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  std::string option = "-Djava.class.path=" + folder;
-  for (const char* archive : {"adapter.jar", "QlinkGateway.jar", "vellum.jar", "xerces.jar"})
-    option += ":" + folder + "/" + archive;
+  folder = WithoutTrailingSlash(folder);
+  std::string option = "-Djava.class.path=";
+  option += folder;
+  for (const char* archive : {"adapter.jar", "QlinkGateway.jar", "vellum.jar", "xerces.jar"}) {
+    option += kClassPathSeparator;
+    option += auralink::platform::JoinPath(folder, archive);
+  }
   return option;
 }
 

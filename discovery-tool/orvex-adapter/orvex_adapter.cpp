@@ -2,6 +2,7 @@
 // adapter; Terminate unregisters.
 #include "orvex_adapter.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/operation_codes.h>
 #include <auralink/trace_utils.h>

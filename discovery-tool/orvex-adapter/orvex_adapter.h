@@ -17,6 +17,7 @@
 // (a driver, or a sink fed by one apartment) calls it.
 #pragma once
 #include <auralink/hub_sink.h>
+#include <windows.h>
 #include <windef.h>
 
 #include <string>

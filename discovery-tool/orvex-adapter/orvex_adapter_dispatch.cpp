@@ -5,6 +5,7 @@
 #include <auralink/payload_arrays.h>
 #include <auralink/processing_manager.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <stringapiset.h>
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 #include "java_bridge.h"
 #include "orvex_adapter.h"
 #include "orvex_settings_access.h"
+#include <auralink/platform/text.h>
 
 using auralink::orvex::CurrentExceptionText;
 using auralink::orvex::kAdapterComponent;
@@ -79,19 +81,19 @@ int COrvexAdapter::HandleOperation(LONG operation, BSTR id, BSTR instanceText) {
       return 0;
     }
     trace->LogMsg(3, kAdapterComponent, "Time elapsed for processing instance %d sec", SecondsSince(start));
-    trace->LogMsg(3, kAdapterComponent, "Processing required to send %d messages", opCount);
+    trace->LogMsg(3, kAdapterComponent, "Processing required to send %d messages", static_cast<int>(opCount));
     ok = 1;
   }
 
   // Element i of the object array belongs to element i of the operation array.
   for (LONG i = 0; i < opCount; ++i) {
-    trace->LogMsg(3, kAdapterComponent, "Getting the %dth operation", i);
+    trace->LogMsg(3, kAdapterComponent, "Getting the %dth operation", static_cast<int>(i));
     LONG listed = 0;
     if (FAILED(auralink::GetOperationElement(operations.Get(), i, &listed))) {
       trace->LogMsg(0, kAdapterComponent, "Unable to get instance operation from array");
       continue;
     }
-    trace->LogMsg(3, kAdapterComponent, "Getting the %dth stream", i);
+    trace->LogMsg(3, kAdapterComponent, "Getting the %dth stream", static_cast<int>(i));
     std::string stream;
     if (FAILED(auralink::GetStringElement(objects.Get(), i, &stream))) {
       trace->LogMsg(0, kAdapterComponent, "Unable to get instance from array");

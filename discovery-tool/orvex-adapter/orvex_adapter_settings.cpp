@@ -149,10 +149,10 @@ int COrvexAdapter::ReadTransportSettings(const std::string& subset) {
     trace->LogMsg(0, kAdapterComponent, "Unable to get the transport.request.port parameter");
     return 0;
   }
-  trace->LogMsg(2, kAdapterComponent, "transport.request.port has been set to %d", requestPort);
+  trace->LogMsg(2, kAdapterComponent, "transport.request.port has been set to %d", static_cast<int>(requestPort));
   responsePort = requestPort;
   ReadNumberSetting(key, config::kTransportResponsePort, responsePort);
-  trace->LogMsg(2, kAdapterComponent, "transport.response.port has been set to %d", responsePort);
+  trace->LogMsg(2, kAdapterComponent, "transport.response.port has been set to %d", static_cast<int>(responsePort));
   localQueueStore = config::kDefaultQueueStore;
   ReadStringSetting(key, config::kTransportLocalQueueStore, localQueueStore);
   trace->LogMsg(2, kAdapterComponent, "transport.qlink.local.queue.store has been set to %s", localQueueStore.c_str());
@@ -166,7 +166,7 @@ int COrvexAdapter::ReadTransportSettings(const std::string& subset) {
   fileRegistry = kFileRegistry;
   trace->LogMsg(2, kAdapterComponent, "transport.qlink.fileregistry has been set to %s", fileRegistry.c_str());
   maxChannels = 1;
-  trace->LogMsg(2, kAdapterComponent, "transport.qlink.maxchannels has been set to %d", maxChannels);
+  trace->LogMsg(2, kAdapterComponent, "transport.qlink.maxchannels has been set to %d", static_cast<int>(maxChannels));
   serverQueueAddress = kServerQueueAddress;
   trace->LogMsg(2, kAdapterComponent, "transport.server.qlink.address has been set to %s",
                 serverQueueAddress.c_str());
@@ -174,7 +174,7 @@ int COrvexAdapter::ReadTransportSettings(const std::string& subset) {
     trace->LogMsg(0, kAdapterComponent, "Unable to get the transport.server.qlink.port parameter");
     return 0;
   }
-  trace->LogMsg(2, kAdapterComponent, "transport.server.qlink.port has been set to %d", serverPort);
+  trace->LogMsg(2, kAdapterComponent, "transport.server.qlink.port has been set to %d", static_cast<int>(serverPort));
   if (!ReadStringSetting(key, config::kTransportServerAddress, serverAddress)) {
     trace->LogMsg(0, kAdapterComponent, "Unable to get the transport.server.ip.address parameter");
     return 0;
@@ -185,7 +185,7 @@ int COrvexAdapter::ReadTransportSettings(const std::string& subset) {
   trace->LogMsg(2, kAdapterComponent, "transport.proxy.qlink.address has been set to %s", proxyQueueAddress.c_str());
   proxyPort = static_cast<LONG>(config::kDefaultProxyPort);
   ReadNumberSetting(key, config::kTransportProxyQlinkPort, proxyPort);
-  trace->LogMsg(2, kAdapterComponent, "transport.proxy.qlink.port has been set to %d", proxyPort);
+  trace->LogMsg(2, kAdapterComponent, "transport.proxy.qlink.port has been set to %d", static_cast<int>(proxyPort));
   proxyAddress = host;
   ReadStringSetting(key, config::kTransportProxyAddress, proxyAddress);
   trace->LogMsg(2, kAdapterComponent, "transport.proxy.ip.address has been set to %s", proxyAddress.c_str());

@@ -1,6 +1,7 @@
 // Reading one setting of the configuration tree the way the adapter does: with a size
 // word of 260, keeping the caller's value when the setting is absent.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 #include <string>

@@ -1,5 +1,6 @@
 #include "discoverer.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/guids.h>
 #include <auralink/hub_components.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <auralink/platform/text.h>
 
 namespace {
 
@@ -165,7 +167,7 @@ int CDiscoverer::Discover() {
     std::string id;
     HRESULT hr = auralink::GetStringElement(ids.Get(), k, &id);
     if (FAILED(hr)) {
-      trace->LogMsg(0, kComponent, "Unable to get the %dth instanceId (hres %u)", k, static_cast<unsigned>(hr));
+      trace->LogMsg(0, kComponent, "Unable to get the %dth instanceId (hres %u)", static_cast<int>(k), static_cast<unsigned>(hr));
       Print("\nZLT0002E - Unable to get object with id \n");
       ++failed;
       Sleep(static_cast<DWORD>(slowingTime));

@@ -4,6 +4,7 @@
 // on (ZLT0001E, ZLT0004E) or the command line is invalid.
 #include <auralink/agent_trace.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <objbase.h>
 
 #include <algorithm>

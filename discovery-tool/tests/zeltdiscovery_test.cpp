@@ -7,6 +7,7 @@
 #include <auralink/config_keys.h>
 #include <auralink/guids.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <objbase.h>
 #include <sys/wait.h>
 #include <test_sandbox.h>
@@ -20,6 +21,7 @@
 
 #include "adapter_test_agent.h"
 #include "repository_generator.h"
+#include <auralink/platform/guid_text.h>
 
 using auralink::testing::TestSandbox;
 namespace config = auralink::config;

@@ -7,6 +7,7 @@
 // calls into one agent's object, whichever thread they come from. Shutdown terminates and
 // releases each object under that same lock, so it waits for a call under way; the next
 // call creates a new object.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <utility>
 #include <vector>
+#include <auralink/platform/text.h>
 
 
 namespace {

@@ -35,6 +35,7 @@
 // could deadlock two sinks that unsubscribe each other, so there the last call under way
 // gives the sink back when it returns (a sink that unsubscribes itself stays referenced
 // until its own call ends).
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
 #include <auralink/config_keys.h>

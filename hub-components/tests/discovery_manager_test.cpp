@@ -1,5 +1,6 @@
 // The discovery manager: one initialised discovery object per agent, parameter arrays,
 // failures, and calls from several threads.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/hub_components.h>
 #include <auralink/payload_arrays.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "hub_test_support.h"
+#include <auralink/platform/text.h>
 
 namespace auralink::testing {
 namespace {

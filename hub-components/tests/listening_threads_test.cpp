@@ -2,6 +2,7 @@
 // being delivered. Meant to run under ThreadSanitizer too.
 #include <auralink/hub_components.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <objbase.h>
 
 #include <atomic>

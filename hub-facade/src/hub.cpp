@@ -5,6 +5,7 @@
 
 #include <auralink/hub_components.h>
 #include <auralink/trace_utils.h>
+#include <auralink/platform/text.h>
 
 namespace {
 

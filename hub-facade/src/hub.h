@@ -3,6 +3,7 @@
 // with that name in front, to the hub components' managers; arrays, strings and counts
 // pass through untouched in both directions.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/guids.h>

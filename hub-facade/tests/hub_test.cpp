@@ -1,5 +1,6 @@
 // "Touchpoint.Hub" through COM: registration, the agent-name guard, forwarding to the hub
 // components (behind which the stand-in agent server answers), identity and lifetime.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/guids.h>
 #include <auralink/interfaces.h>
@@ -10,6 +11,7 @@
 
 #include "hub_test_support.h"
 #include "recording_sink.h"
+#include <auralink/platform/guid_text.h>
 
 namespace auralink::testing {
 namespace {

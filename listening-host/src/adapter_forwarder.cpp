@@ -1,5 +1,6 @@
 #include "adapter_forwarder.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/processing_manager.h>
 #include <objbase.h>

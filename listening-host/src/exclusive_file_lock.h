@@ -2,8 +2,8 @@
 // the process ends in any way (a kill -9 too), so a dead run never leaves a stale lock;
 // the file itself stays and means nothing without the lock.
 //
-// The system calls live in one file per system: exclusive_file_lock_posix.cpp (flock);
-// a Windows build adds one with CreateFile and LockFileEx.
+// The system calls live in one file per system: exclusive_file_lock_posix.cpp (flock),
+// exclusive_file_lock_windows.cpp (LockFileEx).
 #pragma once
 #include <cstdint>
 #include <string>

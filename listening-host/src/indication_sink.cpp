@@ -1,7 +1,9 @@
 #include "indication_sink.h"
 
+#include <windows.h>
 #include <oleauto.h>
 #include <stringapiset.h>
+#include <auralink/platform/text.h>
 
 int CIndicationSink::HandleOperation(LONG operation, BSTR id, BSTR stream) {
   std::string narrowId = auralink::platform::BstrToNarrow(id);

@@ -1,5 +1,6 @@
 #include "listening_host.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>

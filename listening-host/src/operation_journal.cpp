@@ -3,13 +3,18 @@
 
 #include <auralink/trace_utils.h>
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <array>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+// Windows cannot open a folder as a file, so the open below fails there and the folder is
+// not synced: its rename (MoveFileEx with MOVEFILE_WRITE_THROUGH) is durable by itself.
+#ifndef O_DIRECTORY
+#define O_DIRECTORY 0
+#endif
 
 namespace {
 
@@ -102,20 +107,7 @@ bool DecodeRecord(const std::string& bytes, size_t at, QueuedOperation* op, size
   return true;
 }
 
-int SysOpen(const char* path, int flags, unsigned mode) { return ::open(path, flags | O_CLOEXEC, mode); }
-long long SysWrite(int fd, const void* data, unsigned long long size) { return ::write(fd, data, size); }
-int SysFsync(int fd) { return ::fsync(fd); }
-int SysFtruncate(int fd, long long size) { return ::ftruncate(fd, size); }
-int SysRename(const char* from, const char* to) { return ::rename(from, to); }
-int SysUnlink(const char* path) { return ::unlink(path); }
-int SysClose(int fd) { return ::close(fd); }
-
 }  // namespace
-
-const JournalIo& JournalIo::System() {
-  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysUnlink, SysClose};
-  return io;
-}
 
 OperationJournal::OperationJournal(std::string folder, std::string name, const JournalIo& io)
     : folder_(std::move(folder)), name_(std::move(name)), io_(io) {}

@@ -48,7 +48,9 @@
 #include "queued_operation.h"
 
 // The system calls the journal makes, replaceable so tests can make a write fail (we run
-// as root, so file permissions cannot be used to provoke one).
+// as root, so file permissions cannot be used to provoke one). System() is the POSIX
+// calls on Linux (journal_io_posix.cpp) and their Windows counterparts with the same
+// meaning on Windows (journal_io_windows.cpp).
 struct JournalIo {
   int (*open)(const char* path, int flags, unsigned mode);
   long long (*write)(int fd, const void* data, unsigned long long size);

@@ -1,6 +1,7 @@
 // One indication waiting to be forwarded: the operation code, the identifier and the
 // object stream, as narrow strings.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 #include <cstdint>

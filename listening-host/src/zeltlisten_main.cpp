@@ -1,24 +1,21 @@
 // zeltlisten: runs the listeners of one agent and carries what they indicate to Orvex,
-// until SIGTERM or SIGINT. "-i" listens for the instance agent, "-e" for the event agent.
+// until SIGTERM or SIGINT (on Windows Ctrl+C, Ctrl+Break or the console closing). "-i" listens for the instance agent, "-e" for the event agent.
 // Exit status 0 after an orderly stop, 1 when the command line is wrong or the run could
 // not start (among others because another run of the agent holds its lock file).
 #include <auralink/agent_trace.h>
 #include <auralink/cautil_failures.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <objbase.h>
 
-#include <pthread.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 
 #include "adapter_forwarder.h"
 #include "exclusive_file_lock.h"
 #include "listening_host.h"
+#include "stop_signals.h"
 
 namespace {
 
@@ -32,7 +29,11 @@ void PrintUsage() {
   std::fputs("\nUsage: zeltlisten -i | -e\n\n", stdout);
   std::fputs("       -i   listen for the instance agent (QuillonLst)\n", stdout);
   std::fputs("       -e   listen for the event agent (MarrowbyLst)\n\n", stdout);
+#ifdef _WIN32
+  std::fputs("Runs until Ctrl+C, Ctrl+Break or the console closes.\n\n", stdout);
+#else
   std::fputs("Runs until it receives SIGTERM or SIGINT.\n\n", stdout);
+#endif
   std::fflush(stdout);
 }
 
@@ -59,20 +60,8 @@ int main(int argc, char** argv) {
   }
   const std::string agent = mode == "-i" ? "QuillonLst" : "MarrowbyLst";
 
-  // The stop signals are taken with sigtimedwait on this thread only: blocked here, before
-  // any thread starts, every later thread inherits the mask and none is interrupted.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  // The Java VM installs its own handlers for these signals (which end the process without
-  // a drain) and unblocks them in its threads, unless they are ignored when it starts.
-  // Ignored but blocked, they still stay pending for sigtimedwait on Linux.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGTERM, &ignore, nullptr);
-  sigaction(SIGINT, &ignore, nullptr);
+  // Before any thread starts: the stop requests are taken by this thread only.
+  StopSignals stopSignals;
 
   StartAgentTrace(agent);
   CTraceUtils* trace = CTraceUtils::GetInstance();
@@ -106,12 +95,11 @@ int main(int argc, char** argv) {
     } else {
       std::printf("Listening for %s\n", agent.c_str());
       std::fflush(stdout);
-      const timespec interval{kCountsIntervalSeconds, 0};
       int received = -1;
-      while (received < 0) {
-        received = sigtimedwait(&stopSignals, nullptr, &interval);
-        if (received < 0 && errno == EAGAIN) TraceCounts(host);
-        else if (received < 0 && errno != EINTR) break;
+      StopWait waited = StopWait::kTimedOut;
+      while (waited == StopWait::kTimedOut) {
+        waited = stopSignals.Wait(kCountsIntervalSeconds, &received);
+        if (waited == StopWait::kTimedOut) TraceCounts(host);
       }
       trace->LogMsg(0, kComponent, "Stopping on signal %d", received);
       TraceCounts(host);

@@ -1,5 +1,6 @@
 #include "agent_defaults.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/config_keys.h>
 #include <auralink/guids.h>
@@ -7,6 +8,8 @@
 
 #include <cstring>
 #include <vector>
+#include <auralink/platform/guid_text.h>
+#include <auralink/platform/module_path.h>
 
 namespace quillon {
 
@@ -56,7 +59,7 @@ std::vector<DefaultValue> AgentDefaults(const std::string& moduleFolder) {
   const std::string condition3Side2 = side(config::kCondition3Key, config::kOnUpdateConditionTable2Key);
 
   return {
-      {"", config::kLogFileName, moduleFolder + "/" + config::kInstanceAgent + config::kLogFileSuffix},
+      {"", config::kLogFileName, auralink::platform::JoinPath(moduleFolder, std::string(config::kInstanceAgent) + config::kLogFileSuffix)},
       {"", config::kProcessingId, ClassId(CLSID_QuillonProcessing)},
       {"", config::kDiscoveryId, ClassId(CLSID_QuillonDiscovery)},
       {"", config::kListeningId, ClassId(CLSID_DunmereListening)},
@@ -81,7 +84,7 @@ std::vector<DefaultValue> AgentDefaults(const std::string& moduleFolder) {
       {instrumentation, config::kInstrumentationName, config::kDefaultInstrumentationName},
       {instrumentation, config::kInstrumentationSign, config::kDefaultInstrumentationSign},
       {instrumentation, config::kInstrumentationCertificate, config::kDefaultInstrumentationCertificate},
-      {instrumentation, config::kInstrumentationClassesFile, moduleFolder + "/" + config::kClassesFileName},
+      {instrumentation, config::kInstrumentationClassesFile, auralink::platform::JoinPath(moduleFolder, config::kClassesFileName)},
 
       {JoinKey(tables, config::kInclusionTableKey), config::kOnUpdateTableName, "tng_inclusion"},
       {inclusionFields, "onUpdField1", "parent_class"},
@@ -116,10 +119,7 @@ RegistryWriteCalls& RegistryWrites() {
   return calls;
 }
 
-std::string ModuleFolder(std::string_view modulePath) {
-  const size_t slash = modulePath.rfind('/');
-  return std::string(slash == std::string_view::npos ? std::string_view() : modulePath.substr(0, slash));
-}
+std::string ModuleFolder(std::string_view modulePath) { return auralink::platform::FolderOfPath(modulePath); }
 
 HRESULT WriteAgentDefaults(const std::string& moduleFolder) {
   const RegistryWriteCalls& calls = RegistryWrites();

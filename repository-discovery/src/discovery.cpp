@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "unlinked_objects.h"
+#include <auralink/platform/text.h>
 
 namespace {
 

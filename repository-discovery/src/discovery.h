@@ -3,6 +3,7 @@
 // Each object has its own connection to the repository, opened by Initialize and closed
 // by Terminate.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/db_manager.h>

@@ -11,6 +11,7 @@
 
 #include "attribute_text.h"
 #include "unlinked_objects.h"
+#include <auralink/platform/text.h>
 
 namespace {
 

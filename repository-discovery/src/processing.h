@@ -2,6 +2,7 @@
 // reads it, into the streams Orvex receives: the object itself, one link per parent (or
 // one to the unlinked-objects aggregate) and a status event, each with its operation code.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/guids.h>

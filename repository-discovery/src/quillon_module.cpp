@@ -1,6 +1,7 @@
 // The Quillon module: its classes, its type library and the four entry points. Registering
 // the module also configures its agent "QuillonLst" and records the agent with the
 // utility library; unregistering undoes both.
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/agent_registration.h>
@@ -9,6 +10,7 @@
 #include "agent_defaults.h"
 #include "discovery.h"
 #include "processing.h"
+#include "type_library_interfaces.h"
 
 CComModule _Module;
 
@@ -19,7 +21,7 @@ OBJECT_ENTRY(CLSID_QuillonDiscovery, CDiscovery)
 OBJECT_ENTRY(CLSID_QuillonProcessing, CProcessing)
 END_OBJECT_MAP()
 
-DECLARE_DLL_MAIN(ObjectMap, &LIBID_QUILLONLib, "Quillon 1.0 Type Library")
+DECLARE_DLL_MAIN(ObjectMap, &LIBID_QUILLONLib, "Quillon 1.0 Type Library", kTypeLibraryInterfaces)
 
 STDAPI DllCanUnloadNow() { return _Module.DllCanUnloadNow(); }
 

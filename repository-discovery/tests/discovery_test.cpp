@@ -11,6 +11,7 @@
 
 #include "quillon_test_environment.h"
 #include "unlinked_objects.h"
+#include <auralink/platform/guid_text.h>
 
 namespace quillon::testing {
 namespace {

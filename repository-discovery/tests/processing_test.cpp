@@ -14,6 +14,7 @@
 #include "model_xml_reader.h"
 #include "quillon_test_environment.h"
 #include "unlinked_objects.h"
+#include <auralink/platform/guid_text.h>
 
 namespace quillon::testing {
 namespace {

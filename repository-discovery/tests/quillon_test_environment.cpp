@@ -6,6 +6,7 @@
 #include <auralink/guids.h>
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <objbase.h>
 #include <sqlite3.h>
 #include <windows.h>
@@ -16,6 +17,7 @@
 #include <filesystem>
 
 #include "repository_generator.h"
+#include <auralink/platform/guid_text.h>
 
 namespace quillon::testing {
 

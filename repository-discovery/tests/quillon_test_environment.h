@@ -4,6 +4,7 @@
 // generated topology and, beside it, hand-made objects of the "Craft" classes whose every
 // value the tests know. Each test names its own agent with its own supported-classes file.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/interfaces.h>
 #include <guiddef.h>

@@ -1,6 +1,7 @@
 // Registering and unregistering the Quillon module, each case in a fresh registry file:
 // the agent's whole default tree, its record, the classes, and what happens when the
 // registry cannot be written.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_registration.h>
 #include <auralink/conf_repository.h>
@@ -16,6 +17,7 @@
 
 #include "agent_defaults.h"
 #include "registry_test_helpers.h"
+#include <auralink/platform/guid_text.h>
 
 namespace quillon::testing {
 namespace {

@@ -4,6 +4,7 @@
 #include <auralink/config_keys.h>
 #include <auralink/subnet_mask.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <winreg.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "setup_common.h"
 #include "usage_text.h"
+#include <auralink/platform/error_text.h>
 
 namespace zeltsetup {
 

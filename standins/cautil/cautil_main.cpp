@@ -21,12 +21,16 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
+#include <locale>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <auralink/platform/calendar.h>
 
 namespace {
 
@@ -57,8 +61,10 @@ std::optional<std::time_t> ParseWindowTime(const std::string& word, const std::s
   if (word.rfind(prefix, 0) != 0 || word.size() < prefix.size() + 2 || word.back() != ')') return std::nullopt;
   std::string text = word.substr(prefix.size(), word.size() - prefix.size() - 1);
   std::tm calendar{};
-  const char* rest = strptime(text.c_str(), "%d/%b/%Y,%H:%M:%S", &calendar);
-  if (!rest || *rest) return std::nullopt;
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());  // English month names whatever the system's language
+  in >> std::get_time(&calendar, "%d/%b/%Y,%H:%M:%S");
+  if (in.fail() || in.peek() != std::char_traits<char>::eof()) return std::nullopt;
   calendar.tm_isdst = -1;
   return std::mktime(&calendar);
 }
@@ -119,7 +125,7 @@ std::string Column(const std::string& text, size_t width) {
 
 std::string Local(std::time_t t, const char* pattern) {
   std::tm calendar{};
-  localtime_r(&t, &calendar);
+  auralink::platform::LocalCalendar(t, calendar);
   char text[32];
   return std::string(text, std::strftime(text, sizeof text, pattern, &calendar));
 }

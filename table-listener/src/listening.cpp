@@ -8,6 +8,7 @@
 #include <auralink/trace_utils.h>
 
 #include "table_settings.h"
+#include <auralink/platform/text.h>
 
 namespace {
 constexpr const char* kComponent = "Dunmere";

@@ -2,6 +2,7 @@
 // entry of the agent's configuration into a table poller and starts, stops and removes
 // them; the pollers do the querying and report their changes to the listening manager.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/guids.h>

@@ -1,6 +1,7 @@
 // "Dunmere.Listening" through COM: pollers made from the agent's table entries, their
 // lifecycle, and the whole path from a repository change to a sink subscribed for the
 // instance agent.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/config_keys.h>
 #include <auralink/guids.h>
@@ -17,6 +18,7 @@
 #include "db_test_repository.h"
 #include "recording_sink.h"
 #include "table_entries.h"
+#include <auralink/platform/guid_text.h>
 
 namespace {
 

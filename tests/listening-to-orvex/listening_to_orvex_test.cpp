@@ -5,6 +5,7 @@
 //
 // One Java VM per process, and the Java adapter keeps the working folder of its first
 // configuration: the program shares one sandbox, and the tests run in the order written.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_registration.h>
 #include <auralink/conf_repository.h>

@@ -2,7 +2,10 @@
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <objbase.h>
+#include <auralink/platform/guid_text.h>
+#include <auralink/platform/error_text.h>
 
 namespace auralink {
 

@@ -1,3 +1,4 @@
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_registration.h>
 #include <auralink/config_keys.h>

@@ -1,4 +1,5 @@
 #include <auralink/payload_arrays.h>
+#include <auralink/platform/text.h>
 
 namespace auralink {
 namespace {

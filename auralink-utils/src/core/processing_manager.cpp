@@ -1,3 +1,4 @@
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
 #include <auralink/conf_repository.h>

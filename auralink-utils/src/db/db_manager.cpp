@@ -19,7 +19,8 @@ constexpr int kFailure = -1;
 const std::string kDialectProbe =
     "SELECT " AURALINK_GUID_TEXT_FUNCTION "(NULL), " AURALINK_GUID_BINARY_FUNCTION "(NULL)";
 
-DWORD Count(size_t n) { return static_cast<DWORD>(n); }
+// A count as a "%u" trace argument.
+unsigned Count(size_t n) { return static_cast<unsigned>(n); }
 
 // SQLite's ODBC driver loads unixODBC's installer library for every connection, to read the
 // data source's settings, and unloads it at disconnection; each unload leaves the library's

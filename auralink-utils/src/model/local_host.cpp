@@ -2,7 +2,11 @@
 
 #include <auralink/subnet_mask.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <winsock2.h>
+#ifdef _WIN32
+#include <ws2tcpip.h>  // getaddrinfo
+#endif
 
 #include <cstddef>
 #include <vector>

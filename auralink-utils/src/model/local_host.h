@@ -1,5 +1,6 @@
 // The local host as the network sees it: its official name and its IPv4 address.
 #pragma once
+#include <windows.h>
 #include <iphlpapi.h>
 #include <windef.h>
 

@@ -1,5 +1,6 @@
 // The object tree for a given local host; BuildObjectTree supplies the real one.
 #pragma once
+#include <windows.h>
 #include <oleauto.h>
 
 #include <string>

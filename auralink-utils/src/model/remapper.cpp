@@ -3,6 +3,7 @@
 #include <auralink/remapper.h>
 #include <auralink/trace_utils.h>
 
+#include <windows.h>
 #include <winbase.h>
 
 #include <atomic>

@@ -1,6 +1,7 @@
 // The clock by which the remapper decides when to read an unusable supported-classes file
 // again. Tests replace it to pass a minute without waiting.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 namespace auralink::model {

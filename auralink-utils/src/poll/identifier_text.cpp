@@ -1,6 +1,8 @@
 #include "poll/identifier_text.h"
 
+#include <windows.h>
 #include <guiddef.h>
+#include <auralink/platform/guid_text.h>
 
 namespace auralink::poll {
 

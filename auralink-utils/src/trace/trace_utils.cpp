@@ -1,8 +1,10 @@
 #include <auralink/trace_utils.h>
 
-#include <time.h>
+#include <auralink/platform/calendar.h>
 
 #include <algorithm>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -48,7 +50,8 @@ void CTraceUtils::LogInitAppend(const char* fileName, LONG traceLevel, int /*res
   maxFileLogSize_ = maxFileLogSize;
   bytesWritten_ = 0;
   if (fileName_.empty()) return;
-  file_ = std::fopen(fileName_.c_str(), "a");
+  // Binary, so that a line ends in "\n" on Windows too.
+  file_ = std::fopen(fileName_.c_str(), "ab");
   if (!file_) {
     if (!openFailureReported_) {
       std::fprintf(stderr, "Auralink: cannot open the trace file %s; going on without a trace\n", fileName_.c_str());
@@ -97,19 +100,22 @@ void CTraceUtils::LogMsgV(int level, const char* component, const char* format, 
   if (!file_ || static_cast<DWORD>(level) > traceLevel_) return;
   // The calendar fields change once a second; converting them anew for every line would
   // cost more than the rest of the header.
-  static time_t calendarSecond = -1;
-  static tm calendar{};
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  if (now.tv_sec != calendarSecond) {
-    localtime_r(&now.tv_sec, &calendar);
-    calendarSecond = now.tv_sec;
+  static std::time_t calendarSecond = -1;
+  static std::tm calendar{};
+  const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+  const auto wholeSeconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch);
+  const long milliseconds =
+      static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch - wholeSeconds).count());
+  const std::time_t second = static_cast<std::time_t>(wholeSeconds.count());
+  if (second != calendarSecond) {
+    auralink::platform::LocalCalendar(second, calendar);
+    calendarSecond = second;
   }
   char header[128];
   const int headerLength = std::snprintf(
       header, sizeof header, "%04d-%02d-%02d %02d:%02d:%02d.%03ld [%u] L%d ", calendar.tm_year + 1900,
       calendar.tm_mon + 1, calendar.tm_mday, calendar.tm_hour, calendar.tm_min,
-      calendar.tm_sec > 59 ? 59 : calendar.tm_sec, now.tv_nsec / 1000000L, threadId, level);
+      calendar.tm_sec > 59 ? 59 : calendar.tm_sec, milliseconds, threadId, level);
   line.assign(header, static_cast<std::size_t>(headerLength));
   line += component ? component : "";
   line += ": ";
@@ -128,7 +134,7 @@ void CTraceUtils::RollIfNeeded() {
   file_ = nullptr;
   std::error_code ec;
   std::filesystem::rename(fileName_, fileName_ + ".bak", ec);
-  file_ = std::fopen(fileName_.c_str(), ec ? "a" : "w");
+  file_ = std::fopen(fileName_.c_str(), ec ? "ab" : "wb");
   bytesWritten_ = 0;
   if (file_ && ec) {
     std::error_code sizeEc;
@@ -136,7 +142,7 @@ void CTraceUtils::RollIfNeeded() {
     bytesWritten_ = sizeEc ? 0 : static_cast<long long>(size);
     if (bytesWritten_ >= maxFileLogSize_) {  // cannot roll: start over rather than grow without end
       std::fclose(file_);
-      file_ = std::fopen(fileName_.c_str(), "w");
+      file_ = std::fopen(fileName_.c_str(), "wb");
       bytesWritten_ = 0;
     }
   }

@@ -1,5 +1,6 @@
 // Identifiers of the test processing module, shared by the module and its tests.
 #pragma once
+#include <windows.h>
 #include <guiddef.h>
 
 // Answers ProcessingObject with two items; declines the object "decline", fails on "fail".

@@ -2,6 +2,7 @@
 // the manager did: the agent it was initialised with, how often, and how many objects
 // of the class exist. TestProcessingCounts tells how many exist and how often Terminate
 // was called; Terminate fails for an agent whose name holds "FailTerminate".
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/interfaces.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "test_processing_ids.h"
+#include <auralink/platform/text.h>
 
 namespace {
 

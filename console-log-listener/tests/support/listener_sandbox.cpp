@@ -2,6 +2,7 @@
 
 #include <auralink/conf_repository.h>
 #include <auralink/trace_utils.h>
+#include <windows.h>
 #include <objbase.h>
 
 #include <cstdlib>

@@ -3,6 +3,7 @@
 // PATH; and a polling thread that records what it indicates and runs on a clock the test
 // can move.
 #pragma once
+#include <windows.h>
 #include <atlbase.h>
 #include <objbase.h>
 #include <test_sandbox.h>

@@ -1,6 +1,7 @@
 // Creating an agent's classes: the agent key holds each class's CLSID ("ListeningID",
 // "DiscoveryID", "ProcessingID") in registry string form without braces.
 #pragma once
+#include <windows.h>
 #include <unknwn.h>
 
 #include <string>

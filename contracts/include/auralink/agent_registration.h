@@ -3,6 +3,7 @@
 // holding "Description" and "Text" (strings) and "Type" (number), so that the tree's
 // root still disappears with its last agent key.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 namespace auralink {

@@ -5,6 +5,7 @@
 // Several threads may call at once. Each thread has its own subkey and value enumeration,
 // so a polling thread's enumeration is never disturbed by another thread's.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 class CConfRepositoryManager {

@@ -5,6 +5,7 @@
 // Key paths are relative to HKEY_LOCAL_MACHINE and joined with "\". The builders below
 // give the full path of each key for an agent.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 #include <string>

@@ -2,6 +2,7 @@
 // class fills the members that belong to its kind (m_type) and hands the object to the
 // remapper and the XML converter; members a kind does not use are ignored by both.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 #include <map>

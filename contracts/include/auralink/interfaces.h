@@ -4,8 +4,11 @@
 // SAFEARRAY(VARIANT)* or SAFEARRAY(BSTR)* parameter is a SAFEARRAY**. Each dual
 // interface's dispatch table (below) names its methods in slot order for IDispatchImpl.
 #pragma once
-#include <dispatch_table.h>
+#include <windows.h>
 #include <oaidl.h>
+
+#include <auralink/platform/interface_id.h>
+#include <dispatch_table.h>
 
 #include <iterator>
 

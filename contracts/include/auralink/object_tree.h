@@ -2,6 +2,7 @@
 // element that manages the agent's events, linked network <- host <- manager (each link
 // from a child to its parent). Orvex needs these objects before events can refer to them.
 #pragma once
+#include <windows.h>
 #include <oleauto.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 // Operation codes carried by IProcessing::ProcessingObject, the operation arrays and the
 // listening manager's Indicate. The names are the words the trace lines print.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 namespace auralink {

@@ -6,6 +6,7 @@
 // (SafeArrayDestroy, or a PayloadArray that owns it). Put copies the value into the array;
 // Get copies it out, so the array keeps its own copy either way.
 #pragma once
+#include <windows.h>
 #include <oleauto.h>
 
 #include <string>

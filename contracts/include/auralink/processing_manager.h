@@ -2,6 +2,7 @@
 // (the CLSID stored as "ProcessingID" in the agent's key) and gives back its operations
 // and streams.
 #pragma once
+#include <windows.h>
 #include <oleauto.h>
 
 #include <memory>

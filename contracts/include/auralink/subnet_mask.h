@@ -1,5 +1,6 @@
 // Subnet masks as the operator types them: a dotted quad such as 255.255.240.0.
 #pragma once
+#include <windows.h>
 #include <windef.h>
 
 #include <optional>

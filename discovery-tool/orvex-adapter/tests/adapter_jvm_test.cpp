@@ -2,6 +2,7 @@
 // One VM per process, and the Java adapter keeps the working folder of its first
 // configuration: the whole program shares one sandbox, and each test reads the lines the
 // stand-in recorded since it started. Tests run in the order written.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/operation_codes.h>
 #include <auralink/trace_utils.h>

@@ -20,6 +20,7 @@
 #include "exception_text.h"
 #include "jvm_library.h"
 #include "orvex_adapter.h"
+#include <auralink/platform/error_text.h>
 
 using auralink::testing::TestSandbox;
 namespace config = auralink::config;

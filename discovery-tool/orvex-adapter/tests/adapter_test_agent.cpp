@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "scripted_processing_ids.h"
+#include <auralink/platform/guid_text.h>
 
 namespace config = auralink::config;
 

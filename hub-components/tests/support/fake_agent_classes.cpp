@@ -1,6 +1,7 @@
 // The stand-in agent server (see fake_agent_classes.h).
 #include "fake_agent_classes.h"
 
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/hub_components.h>
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <auralink/platform/text.h>
 
 namespace {
 

@@ -1,6 +1,7 @@
 // A stand-in server with a discovery class and a listening class whose behaviour the
 // hub tests steer through the agent name and the arguments, and which journal every call.
 #pragma once
+#include <windows.h>
 #include <guiddef.h>
 
 #include <string>

@@ -4,10 +4,12 @@
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <objbase.h>
 #include <windows.h>
 
 #include <sstream>
+#include <auralink/platform/guid_text.h>
 
 namespace auralink::testing {
 

@@ -1,6 +1,7 @@
 // Uses the installed package the way an outside subscriber does: BSTRs, payload arrays,
 // the registry file, and a sink built on the utility library's sink base.
 #include <auralink/contracts.h>
+#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <vector>
+#include <auralink/platform/text.h>
 
 static int failures = 0;
 static void Check(bool ok, const char* what) {

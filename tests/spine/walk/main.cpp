@@ -15,6 +15,7 @@
 //   spine-walk REGSVR TOUCHPOINT_MODULE QUILLON_MODULE WORK_DIR
 //
 // Exit status 0 when everything matched.
+#include <windows.h>
 #include <atlbase.h>
 #include <auralink/db_manager.h>
 #include <auralink/guids.h>
@@ -37,6 +38,8 @@
 #include "model_xml_reader.h"
 #include "repository_queries.h"
 #include "unlinked_objects.h"
+#include <auralink/platform/guid_text.h>
+#include <auralink/platform/error_text.h>
 
 namespace {
 

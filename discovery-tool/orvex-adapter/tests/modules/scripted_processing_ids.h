@@ -1,5 +1,6 @@
 // Identifiers of the scripted processing module, shared by the module and the tests.
 #pragma once
+#include <windows.h>
 #include <guiddef.h>
 
 DEFINE_GUID(CLSID_ScriptedProcessing, 0x5C2E8A17, 0x3B94, 0x4F60, 0x8D, 0x21, 0xA7, 0x4E, 0x19, 0xC3, 0x6B, 0x52);

@@ -7,6 +7,7 @@
 //   - any other object without such lines (an instance's attribute text) gives one instance
 //     creation, <instance id="identifier"/>; the empty object and "-" give none;
 //   - the identifier "fail" fails the call.
+#include <windows.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/interfaces.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "scripted_processing_ids.h"
+#include <auralink/platform/text.h>
 
 namespace {
 

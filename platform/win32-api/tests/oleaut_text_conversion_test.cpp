@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+#include <oleauto.h>
+
+#include <string>
+#include <auralink/platform/text.h>
+
+using auralink::platform::AllocBstr;
+using auralink::platform::BstrToNarrow;
+using auralink::platform::ToNarrow;
+using auralink::platform::ToWide;
+
+namespace {
+
+const std::string kMixed = "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9D\x84\x9E!";  // "Grüße € 𝄞!"
+const std::wstring kMixedWide = L"Gr\u00FC\u00DFe \u20AC \U0001D11E!";
+
+TEST(TextConversion, RoundTripsAllEncodingLengthsAndEmbeddedZeros) {
+  EXPECT_EQ(ToWide(kMixed), kMixedWide);
+  EXPECT_EQ(ToNarrow(kMixedWide), kMixed);
+  const std::string withZero("a\0b", 3);
+  EXPECT_EQ(ToNarrow(ToWide(withZero)), withZero);
+  EXPECT_EQ(ToWide(""), L"");
+  EXPECT_EQ(ToNarrow(static_cast<const wchar_t*>(nullptr)), "");
+  EXPECT_EQ(ToNarrow(L"plain"), "plain");
+}
+
+TEST(TextConversion, IllFormedUtf8BecomesOneReplacementPerBadSubsequence) {
+  struct Case {
+    std::string input;
+    std::wstring expected;
+  } cases[] = {
+      {"a\x80z", L"a\uFFFDz"},                        // stray continuation byte
+      {"\xC0\xAF", L"\uFFFD\uFFFD"},                  // overlong lead
+      {"\xE2\x82" "A", L"\uFFFD" "A"},                // truncated three-byte form
+      {"\xF0\x9F\x98", L"\uFFFD"},                    // truncated at the end
+      {"\xED\xA0\x80", L"\uFFFD\uFFFD\uFFFD"},        // encoded surrogate
+      {"\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},  // past U+10FFFF
+      {"\xFE\xFF", L"\uFFFD\uFFFD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ToWide(c.input), c.expected) << c.input;
+}
+
+TEST(TextConversion, UnencodableWideCharactersBecomeReplacements) {
+  std::wstring bad = L"a";
+  bad += static_cast<wchar_t>(0xD800);
+  bad += static_cast<wchar_t>(0x110000);
+  bad += static_cast<wchar_t>(-1);
+  EXPECT_EQ(ToNarrow(bad), "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+
+  char out[8] = {};
+  BOOL usedDefault = FALSE;
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, bad.c_str(), 2, out, sizeof out, nullptr, &usedDefault), 2);
+  EXPECT_EQ(std::string(out, 2), "a?");
+  EXPECT_TRUE(usedDefault);
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, bad.c_str(), 2, out, sizeof out, "#", nullptr), 2);
+  EXPECT_EQ(std::string(out, 2), "a#");
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, bad.c_str(), 2, out, sizeof out, nullptr, &usedDefault), 0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, bad.c_str(), 2, out, sizeof out, nullptr, nullptr), 0);
+}
+
+TEST(TextConversion, MultiByteToWideCharCountsAndBuffers) {
+  const char* text = "\xE2\x82\xAC" "1";  // "€1"
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), 3);  // with the terminator
+  EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, 4, nullptr, 0), 2);
+  wchar_t out[3] = {L'x', L'x', L'x'};
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 3), 3);
+  EXPECT_EQ(std::wstring(out), L"\u20AC" "1");
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, out, 2), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, out, 3), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, 0, out, 3), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -2, out, 3), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 3), 0);
+  EXPECT_EQ(MultiByteToWideChar(1252, 0, text, -1, out, 3), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xFF", 2, out, 3), 0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "a\xFF", 2, out, 3), 2);
+}
+
+TEST(TextConversion, WideCharToMultiByteCountsAndBuffers) {
+  const wchar_t* text = L"\u00E9t\u00E9";  // "été"
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), 6);
+  char out[6] = {};
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, out, 6, nullptr, nullptr), 6);
+  EXPECT_STREQ(out, "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, out, 5, nullptr, nullptr), 0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, 0, out, 6, nullptr, nullptr), 0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, nullptr, -1, out, 6, nullptr, nullptr), 0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 6, nullptr, nullptr), 0);
+}
+
+TEST(TextConversion, BstrHelpersKeepTheWholeString) {
+  BSTR b = AllocBstr(std::string("x\0\xC3\xA9", 4));
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(SysStringLen(b), 3u);
+  EXPECT_EQ(b[2], L'\u00E9');
+  EXPECT_EQ(BstrToNarrow(b), std::string("x\0\xC3\xA9", 4));
+  SysFreeString(b);
+
+  BSTR empty = AllocBstr("");
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(SysStringLen(empty), 0u);
+  SysFreeString(empty);
+  EXPECT_EQ(BstrToNarrow(nullptr), "");
+}
+
+}  // namespace
