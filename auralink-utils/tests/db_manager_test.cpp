@@ -162,17 +162,19 @@ TEST_F(DBManagerTest, KeepsABoundedNumberOfShapesForTheConnectionsLife) {
     EXPECT_EQ(rows_, (Rows{TabEntry({"Down"})}));
   }
 
-  SqliteFile file(database_);
-  auto ids = file.Rows("SELECT auralink_guid_text(uuid) FROM tng_managedobject ORDER BY rowid LIMIT 2");
+  Rows ids;
+  ASSERT_EQ(db.MakeQuery("SELECT CONVERT(uniqueidentifier, uuid) FROM tng_managedobject ORDER BY rowid LIMIT 2", ids,
+                         columns_),
+            0);
   ASSERT_EQ(ids.size(), 2u);
   DBManagerTestAccess::BreakLink(db);
   EXPECT_EQ(DBManagerTestAccess::PreparedCount(db), 0u);
-  for (const auto& id : ids) {
-    ASSERT_EQ(db.MakeQuery("SELECT auralink_guid_text(uuid) FROM tng_managedobject WHERE uuid = "
+  for (const TabEntry& id : ids) {
+    ASSERT_EQ(db.MakeQuery("SELECT CONVERT(uniqueidentifier, uuid) FROM tng_managedobject WHERE uuid = "
                            "CONVERT(varbinary, CONVERT(uniqueidentifier, '" + id[0] + "'))",
                            rows_, columns_),
               0);
-    EXPECT_EQ(rows_, (Rows{TabEntry({id[0]})}));
+    EXPECT_EQ(rows_, (Rows{id}));
     EXPECT_NE(Trace().find("Translated for SQLite: SELECT auralink_guid_text(uuid) FROM tng_managedobject WHERE uuid = "
                            "auralink_guid_binary(auralink_guid_text('" + id[0] + "'))"),
               std::string::npos);
