@@ -239,14 +239,15 @@ OdbcOutcome OdbcConnection::Execute(PreparedStatement& prepared, const std::vect
   }
   SQLHSTMT statement = prepared.statement.Get();
   // Each value goes as text of its exact length: the driver reads it at execution, and it
-  // can never end the statement's text early or become part of it.
+  // can never end the statement's text early or become part of it. The declared size is at
+  // least 255, so that a server planning by parameter types sees one type for most values.
   prepared.valueLengths.resize(values.size());
   OdbcDiagnostics found;
   for (size_t i = 0; i < values.size() && found.text.empty(); ++i) {
     const std::string& value = values[i];
     prepared.valueLengths[i] = static_cast<SQLLEN>(value.size());
     SQLRETURN rc = SQLBindParameter(statement, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                                    SQL_VARCHAR, std::max<SQLULEN>(value.size(), 1), 0,
+                                    SQL_VARCHAR, std::max<SQLULEN>(value.size(), 255), 0,
                                     const_cast<char*>(value.data()), static_cast<SQLLEN>(value.size()),
                                     &prepared.valueLengths[i]);
     if (!SQL_SUCCEEDED(rc)) found = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);

@@ -2,6 +2,7 @@
 // nested thousands deep costs no more than its length.
 #include "db/statement_shape.h"
 
+#include <array>
 #include <cctype>
 
 #include "db/sql_lexing.h"
@@ -9,6 +10,25 @@
 namespace auralink::db {
 
 namespace {
+
+// The bytes a scan has to stop at: where a literal, quoted name or comment may start, a
+// "?" or ";", and (before FROM) what opens or closes parentheses, a "*", and words. Every
+// other byte is passed over in a tight loop; every query sent goes through here.
+constexpr std::array<bool, 256> StopTable(std::string_view stops, bool words) {
+  std::array<bool, 256> table{};
+  for (char c : stops) table[static_cast<unsigned char>(c)] = true;
+  if (words)
+    for (int c = 0; c < 256; ++c) table[c] = table[c] || kSqlWordChars[c];
+  return table;
+}
+constexpr auto kStopsBeforeFrom = StopTable("'\"[-/?;*()", true);
+constexpr auto kStopsAfterFrom = StopTable("'\"[-/?;", false);
+constexpr auto kStopsInShape = StopTable("'\"[-/?", false);
+
+size_t SkipTo(std::string_view sql, size_t pos, const std::array<bool, 256>& stops) {
+  while (pos < sql.size() && !stops[static_cast<unsigned char>(sql[pos])]) ++pos;
+  return pos;
+}
 
 size_t SkipBlanksAndComments(std::string_view sql, size_t pos) {
   for (;;) {
@@ -73,7 +93,9 @@ bool ShapeStatement(std::string_view sql, StatementShape& shape) {
   size_t depth = 0;
   bool afterFrom = false;
   size_t copied = 0;  // text before this is in the shape already
-  for (size_t pos = 0; pos < sql.size();) {
+  for (size_t pos = 0;;) {
+    pos = SkipTo(sql, pos, afterFrom ? kStopsAfterFrom : kStopsBeforeFrom);
+    if (pos >= sql.size()) break;
     const char c = sql[pos];
     if (MayOpenOpaque(c)) {
       if (size_t length = OpaqueLength(sql, pos)) {
@@ -112,7 +134,9 @@ std::string FillShape(std::string_view shape, const std::vector<std::string>& va
   out.reserve(shape.size() + extra);
   size_t next = 0;    // the value the next marker takes
   size_t copied = 0;  // text before this is in `out` already
-  for (size_t pos = 0; pos < shape.size();) {
+  for (size_t pos = 0;;) {
+    pos = SkipTo(shape, pos, kStopsInShape);
+    if (pos >= shape.size()) break;
     const char c = shape[pos];
     if (MayOpenOpaque(c)) {
       if (size_t length = OpaqueLength(shape, pos)) {
