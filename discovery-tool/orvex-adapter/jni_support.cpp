@@ -32,15 +32,19 @@ ThreadEnvironment::~ThreadEnvironment() {
 }
 
 void AppendUtf16(std::u16string& out, std::wstring_view wide) {
-  out.reserve(out.size() + wide.size());
+  size_t pairs = 0;
+  for (wchar_t c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
+  const size_t start = out.size();
+  out.resize(start + wide.size() + pairs);
+  char16_t* unit = out.data() + start;
   for (wchar_t c : wide) {
     auto code = static_cast<char32_t>(c);
     if (code >= 0x10000) {
       code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (code >> 10));
-      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+      *unit++ = static_cast<char16_t>(0xD800 + (code >> 10));
+      *unit++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
     } else {
-      out += static_cast<char16_t>(code);
+      *unit++ = static_cast<char16_t>(code);
     }
   }
 }

@@ -33,16 +33,23 @@ void AppendWide(std::string& out, const wchar_t* text) {
     out += "(null)";
     return;
   }
-  size_t start = 0;
-  for (size_t i = 0;; ++i) {
-    const wchar_t c = text[i];
-    if (c != 0 && static_cast<char32_t>(c) < 0x80) continue;
-    // ASCII stretches are copied a piece at a time.
-    for (size_t j = start; j < i; ++j) out += static_cast<char>(text[j]);
-    if (c == 0) return;
-    AppendUtf8(out, static_cast<char32_t>(c));
-    start = i + 1;
+  // ASCII, the common case, is copied a character at a time into room made beforehand.
+  size_t length = 0;
+  while (text[length]) ++length;
+  size_t at = out.size();
+  out.resize(at + length);
+  for (size_t i = 0; i < length; ++i) {
+    const auto code = static_cast<char32_t>(text[i]);
+    if (code < 0x80) {
+      out[at++] = static_cast<char>(code);
+      continue;
+    }
+    out.resize(at);
+    AppendUtf8(out, code);
+    at = out.size();
+    out.resize(at + length - i - 1);
   }
+  out.resize(at);
 }
 
 void AppendHex(std::string& out, unsigned long long value, bool upper) {
