@@ -2,8 +2,10 @@
 // the Orvex adapter, against the same repository queries run straight on SQLite on the
 // same file in the same run; and how much memory the run needs at its peak against the
 // identifier array it must hold (the floor of its memory). zeltdiscovery runs as the operator runs it (-ps minimum,
-// tracing at its default level, the stand-in Orvex adapter), in a private folder with its
-// own registry file and odbc.ini; the machine's configuration is never touched.
+// the stand-in Orvex adapter), in a private folder with its own registry file and
+// odbc.ini; the machine's configuration is never touched. It runs twice over the same
+// repository (100,000 objects unless --objects says otherwise): first tracing at the level
+// registration leaves (everything), then with "TraceLevel" 1 (milestones and progress).
 //
 //   auralink-discovery-bench [--objects N] [--seed S] [--processing-module PATH]
 //                            [--java-options TEXT] [--keep]
@@ -55,7 +57,7 @@ namespace {
 constexpr const char* kAgent = "QuillonLst";
 constexpr const char* kScriptedProcessing = "5C2E8A17-3B94-4F60-8D21-A74E19C36B52";
 struct Options {
-  unsigned long objects = 10000;
+  unsigned long objects = 100000;
   unsigned long seed = 1;
   std::string processingModule;
   std::string javaOptions;
@@ -285,6 +287,57 @@ double BareRate(BareRepository& bare, std::vector<std::string>& ids) {
   return static_cast<double>(ids.size()) / SecondsSince(start);
 }
 
+// One whole zeltdiscovery run and what its console and trace tell.
+struct RunFigures {
+  bool ok = false;
+  double objects = 0;
+  double seconds = 0;  // process start to exit
+  double phase = -1;   // begin to commit, from the trace
+  size_t peak = 0;     // peak resident memory
+  std::string firstId;
+};
+
+RunFigures RunDiscovery(const fs::path& bin, const fs::path& work) {
+  RunFigures run;
+  std::error_code ignored;
+  fs::remove(work / "QuillonLst.log", ignored);  // each run's trace on its own
+  const auto start = std::chrono::steady_clock::now();
+  run.peak = RunMeasured(bin / "zeltdiscovery", {"-ps", "minimum"}, (work / "console.txt").string());
+  run.seconds = SecondsSince(start);
+  const std::string console = ReadFile(work / "console.txt");
+  const TraceFacts facts = ReadTraceFacts(work / "QuillonLst.log");
+  const std::string marker = "Discovery process will take place on ";
+  const std::size_t at = console.find(marker);
+  if (run.peak == 0 || at == std::string::npos || facts.firstId.empty()) {
+    std::fprintf(stderr, "auralink-discovery-bench: the run failed; see %s\n", work.c_str());
+    return run;
+  }
+  run.objects = std::atof(console.c_str() + at + marker.size());
+  run.phase = facts.committed >= 0 && facts.begun >= 0 ? facts.committed - facts.begun : -1;
+  run.firstId = facts.firstId;
+  run.ok = true;
+  return run;
+}
+
+void PrintRun(const char* title, const RunFigures& run, double bareRate) {
+  const double wholeRate = run.objects / run.seconds;
+  std::printf("%s\n", title);
+  std::printf("  whole run:   %.3f s, %.0f objects per second (start, registration and the 1 s wait at the end "
+              "included)\n",
+              run.seconds, wholeRate);
+  if (run.phase > 0) {
+    std::printf("  discovery:   %.3f s, %.0f objects per second (begin to commit, from the trace)\n", run.phase,
+                run.objects / run.phase);
+    // What the run spends outside the loop (starting the Java VM, registering, the 1 s wait
+    // after unregistering) bounds the whole-run ratio however fast the loop becomes.
+    const double outside = run.seconds - run.phase;
+    std::printf("  outside loop: %.3f s; even an instant loop gives at most %.2f of bare for the whole run\n", outside,
+                outside > 0 ? run.objects / outside / bareRate : 0.0);
+  }
+  std::printf("  speed ratio: %.2f whole run, %.2f discovery\n", wholeRate / bareRate,
+              run.phase > 0 ? run.objects / run.phase / bareRate : 0.0);
+}
+
 int Measure(const Options& options, const fs::path& bin, const fs::path& lib, const fs::path& work) {
   const std::string repositoryFile = (work / "repository.db").string();
   std::printf("generating a repository of %lu objects (seed %lu)...\n", options.objects, options.seed);
@@ -297,23 +350,17 @@ int Measure(const Options& options, const fs::path& bin, const fs::path& lib, co
       !Configure(options, work))
     return 1;
 
-  const auto start = std::chrono::steady_clock::now();
-  const size_t peak = RunMeasured(bin / "zeltdiscovery", {"-ps", "minimum"}, (work / "console.txt").string());
-  const bool ran = peak != 0;
-  const double whole = SecondsSince(start);
-  const std::string console = ReadFile(work / "console.txt");
-  const TraceFacts facts = ReadTraceFacts(work / "QuillonLst.log");
-  const std::string marker = "Discovery process will take place on ";
-  const std::size_t at = console.find(marker);
-  if (!ran || at == std::string::npos || facts.firstId.empty()) {
-    std::fprintf(stderr, "auralink-discovery-bench: the run failed; see %s\n", work.c_str());
-    return 1;
-  }
-  const double objects = std::atof(console.c_str() + at + marker.size());
-  const double phase = facts.committed >= 0 && facts.begun >= 0 ? facts.committed - facts.begun : -1;
+  // Tracing at the level registration leaves: no TraceLevel in the registry.
+  const RunFigures everything = RunDiscovery(bin, work);
+  if (!everything.ok) return 1;
   // The same program discovering one object: the Java VM, the libraries and the fixed
   // buffers, which do not grow with the repository.
-  const size_t fixedPeak = RunMeasured(bin / "zeltdiscovery", {"-id", facts.firstId}, (work / "console-one.txt").string());
+  const size_t fixedPeak =
+      RunMeasured(bin / "zeltdiscovery", {"-id", everything.firstId}, (work / "console-one.txt").string());
+  // Milestones and progress only.
+  if (!CConfRepositoryManager::GetInstance()->SetNum(config::kRootKey, config::kTraceLevel, 1)) return 1;
+  const RunFigures progress = RunDiscovery(bin, work);
+  if (!progress.ok) return 1;
 
   BareRepository bare;
   if (!bare.Open(repositoryFile, (lib / "auralink_sqlite_dialect.so").string())) return 1;
@@ -322,29 +369,17 @@ int Measure(const Options& options, const fs::path& bin, const fs::path& lib, co
   if (bareRate <= 0) return 1;
   const size_t arrayBytes = IdentifierArrayBytes(ids);
 
-  const double wholeRate = objects / whole;
-  std::printf("objects:       %.0f\n", objects);
-  std::printf("whole run:     %.3f s, %.0f objects per second (start, registration and the 1 s wait at the end included)\n",
-              whole, wholeRate);
-  if (phase > 0)
-    std::printf("discovery:     %.3f s, %.0f objects per second (begin to commit, from the trace)\n", phase,
-                objects / phase);
-  if (phase > 0) {
-    // What the run spends outside the loop (starting the Java VM, registering, the 1 s wait
-    // after unregistering) bounds the whole-run ratio however fast the loop becomes.
-    const double outside = whole - phase;
-    std::printf("outside loop:  %.3f s; even an instant loop gives at most %.2f of bare for the whole run\n", outside,
-                outside > 0 ? objects / outside / bareRate : 0.0);
-  }
+  std::printf("objects:       %.0f\n", everything.objects);
   std::printf("bare SQLite:   %.0f objects per second\n", bareRate);
+  PrintRun("trace level everything (as registered; goal: whole run 0.50 of bare or better):", everything, bareRate);
+  PrintRun("trace level 1:", progress, bareRate);
+  const size_t peak = everything.peak;
   std::printf("peak memory:   %.1f MiB resident for the whole run; one object alone %.1f MiB (Java VM and libraries)\n",
               MiB(peak), MiB(fixedPeak));
   std::printf("id array:      %.1f MiB (%zu identifiers)\n", MiB(arrayBytes), ids.size());
   std::printf("memory ratio:  %.2f whole run to id array (goal 1.5 or less); %.2f above the one-object run\n",
               static_cast<double>(peak) / static_cast<double>(arrayBytes),
               static_cast<double>(peak > fixedPeak ? peak - fixedPeak : 0) / static_cast<double>(arrayBytes));
-  std::printf("speed ratio:   %.2f whole run, %.2f discovery (goal 0.40 or better)\n", wholeRate / bareRate,
-              phase > 0 ? objects / phase / bareRate : 0.0);
   return 0;
 }
 
@@ -368,7 +403,6 @@ int main(int argc, char** argv) {
   setenv("ODBCINI", (work / "odbc.ini").c_str(), 1);
   setenv("ODBCSYSINI", work.c_str(), 1);
   setenv("APATH", lib.c_str(), 1);
-  // Tracing at its default level: no TraceLevel in the registry.
   if (!options.javaOptions.empty()) {
     setenv("JAVA_TOOL_OPTIONS", options.javaOptions.c_str(), 1);
     std::printf("java options:  %s\n", options.javaOptions.c_str());

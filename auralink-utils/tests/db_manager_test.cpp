@@ -11,6 +11,7 @@
 // Reaches the connection underneath, to break its link as a network failure would.
 struct DBManagerTestAccess {
   static void BreakLink(DBManager& db) { db.connection_->BreakLinkForTesting(); }
+  static size_t PreparedCount(DBManager& db) { return db.connection_->PreparedCount(); }
 };
 
 namespace {
@@ -115,6 +116,70 @@ TEST_F(DBManagerTest, TranslatesConversionsAsWrittenAndLeavesDepthToTheDatabase)
   EXPECT_NE(db.MakeQuery(nested, rows_, columns_), 0);
   EXPECT_NE(callerText.find("overflow"), std::string::npos) << callerText;  // SQLite's parser
   EXPECT_TRUE(rows_.empty());
+}
+
+// The literals of a query's conditions reach the data source as bound values: exactly their
+// text, never part of the statement, whatever quotes, SQL or characters they hold, and each
+// call's own values count although its statement is prepared once.
+TEST_F(DBManagerTest, LiteralsAreBoundExactlyAndNeverBecomeCode) {
+  SqliteFile file(database_);
+  ASSERT_TRUE(file.Exec("CREATE TABLE labels (label VARCHAR(40), n INTEGER);"
+                        "INSERT INTO labels VALUES ('x''); DROP TABLE labels; --', 1), ('ü|=''\"?', 2), ('', 3), "
+                        "(NULL, 4)"));
+  DBManager db(dsn_.c_str(), nullptr, nullptr);
+  ASSERT_EQ(db.OpenDb(), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {"'x''); DROP TABLE labels; --'", "1"}, {"'ü|=''\"?'", "2"}, {"''", "3"}, {"'x'", ""}};
+  for (const auto& [literal, number] : cases) {
+    ASSERT_EQ(db.MakeQuery("SELECT n FROM labels WHERE label = " + literal, rows_, columns_), 0) << literal;
+    EXPECT_EQ(rows_, number.empty() ? Rows{} : Rows{TabEntry({number})}) << literal;
+  }
+  // Compared with a number column, a text value converts as a literal does.
+  ASSERT_EQ(db.MakeQuery("SELECT label FROM labels WHERE n = '2'", rows_, columns_), 0);
+  EXPECT_EQ(rows_, (Rows{TabEntry({"ü|='\"?"})}));
+  EXPECT_EQ(DBManagerTestAccess::PreparedCount(db), 2u);
+  EXPECT_EQ(file.Rows("SELECT count(*) FROM labels")[0][0], "4");
+  EXPECT_NE(Trace().find("Query on " + dsn_ + ": SELECT n FROM labels WHERE label = 'x''); DROP TABLE labels; --'"),
+            std::string::npos);
+}
+
+// Statements are kept per shape up to a limit, go with the connection, and a shape the data
+// source cannot prepare runs as text. The trace shows every text as sent.
+TEST_F(DBManagerTest, KeepsABoundedNumberOfShapesForTheConnectionsLife) {
+  DBManager db(dsn_.c_str(), nullptr, nullptr);
+  ASSERT_EQ(db.OpenDb(), 0);
+  for (int i = 0; i < 100; ++i) {
+    const std::string name = "t" + std::to_string(i);
+    ASSERT_EQ(db.MakeQuery("SELECT status_text AS " + name + " FROM tng_status WHERE status_no = '6'", rows_, columns_),
+              0);
+    EXPECT_EQ(rows_, (Rows{TabEntry({"Down"})}));
+    EXPECT_EQ(columns_, (Columns{name}));
+  }
+  EXPECT_EQ(DBManagerTestAccess::PreparedCount(db), 64u);
+
+  for (int round = 0; round < 2; ++round) {  // a table name as a literal: SQLite's own leniency
+    ASSERT_EQ(db.MakeQuery("SELECT status_text FROM 'tng_status' WHERE status_no = 6", rows_, columns_), 0);
+    EXPECT_EQ(rows_, (Rows{TabEntry({"Down"})}));
+  }
+
+  Rows ids;
+  ASSERT_EQ(db.MakeQuery("SELECT CONVERT(uniqueidentifier, uuid) FROM tng_managedobject ORDER BY rowid LIMIT 2", ids,
+                         columns_),
+            0);
+  ASSERT_EQ(ids.size(), 2u);
+  DBManagerTestAccess::BreakLink(db);
+  EXPECT_EQ(DBManagerTestAccess::PreparedCount(db), 0u);
+  for (const TabEntry& id : ids) {
+    ASSERT_EQ(db.MakeQuery("SELECT CONVERT(uniqueidentifier, uuid) FROM tng_managedobject WHERE uuid = "
+                           "CONVERT(varbinary, CONVERT(uniqueidentifier, '" + id[0] + "'))",
+                           rows_, columns_),
+              0);
+    EXPECT_EQ(rows_, (Rows{id}));
+    EXPECT_NE(Trace().find("Translated for SQLite: SELECT auralink_guid_text(uuid) FROM tng_managedobject WHERE uuid = "
+                           "auralink_guid_binary(auralink_guid_text('" + id[0] + "'))"),
+              std::string::npos);
+  }
+  EXPECT_EQ(DBManagerTestAccess::PreparedCount(db), 1u);
 }
 
 TEST_F(DBManagerTest, ReadsLongValuesWhole) {

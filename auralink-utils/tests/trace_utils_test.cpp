@@ -1,9 +1,14 @@
 // The trace log: level filter, roll-over to "<file>.bak", whole lines from many threads,
-// and its quiet behaviour when there is no file.
+// one write per line, the text of each line as printf would make it, and its quiet
+// behaviour when there is no file.
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <unistd.h>
 
+#include <climits>
+#include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <cstdio>
 #include <set>
@@ -12,7 +17,15 @@
 #include <thread>
 #include <vector>
 
+#include "trace/trace_file_io.h"
+#include "trace/trace_format.h"
+
 using auralink::testing::TestSandbox;
+
+// Puts a table of system calls under the trace, as a test's own replacement would.
+struct CTraceUtilsTestAccess {
+  static void SetIo(CTraceUtils* trace, const auralink::trace::TraceFileIo* io) { trace->io_ = io; }
+};
 
 namespace {
 
@@ -152,6 +165,83 @@ TEST_F(TraceTest, ManyThreadsWriteWholeLines) {
     seen.emplace(thread, number);
   }
   EXPECT_EQ(seen.size(), static_cast<size_t>(threads * perThread));
+}
+
+// The text of a line: what snprintf makes of the same format and arguments.
+template <class... Args>
+void ExpectFormattedAsPrintf(const char* format, Args... args) {
+  char expected[512];
+  std::snprintf(expected, sizeof expected, format, args...);
+  auto append = [](std::string& out, const char* f, ...) {
+    va_list list;
+    va_start(list, f);
+    auralink::trace::AppendFormatted(out, f, list);
+    va_end(list);
+  };
+  std::string got = "kept ";
+  append(got, format, args...);
+  EXPECT_EQ(got, std::string("kept ") + expected) << format;
+}
+
+TEST(TraceFormat, WritesWhatPrintfWritesAndWideTextAsUtf8) {
+  ExpectFormattedAsPrintf("plain text, 100%% sure");
+  ExpectFormattedAsPrintf("%d %i %u %x %X %o %c %s.", -42, INT_MIN, UINT_MAX, 0xBEEFu, 0xBEEFu, 8u, 'q', "text");
+  ExpectFormattedAsPrintf("%ld %lu %lld %llu %zu %hhd %hu %jd", LONG_MIN, ULONG_MAX, LLONG_MIN, ULLONG_MAX,
+                          static_cast<size_t>(7), 300, 70000, static_cast<intmax_t>(-5));
+  ExpectFormattedAsPrintf("[%5d] [%-5d] [%05d] [%+d] [%8.3f] [%.2s] [%-6s] [%#x] [%*d] [%.*s] [%e] [%g]", 42, 42, 42, 42,
+                          3.14159, "abcdef", "ab", 255u, 6, 7, 3, "abcdef", 12345.678, 0.0001);
+  ExpectFormattedAsPrintf("%s and %s", "text", "");
+  ExpectFormattedAsPrintf("unknown %y and %", 1);
+
+  // Wide text is written as UTF-8 whatever the locale, as the platform's FormatText does.
+  std::string wide;
+  auto append = [&](const char* f, ...) {
+    va_list list;
+    va_start(list, f);
+    auralink::trace::AppendFormatted(wide, f, list);
+    va_end(list);
+  };
+  append("%S|%ls|%-8S|%.3S|%lc", L"Grüße €", L"\U0001D11E", L"ab", L"abcdef", static_cast<wint_t>(L'é'));
+  EXPECT_EQ(wide, "Grüße €|\U0001D11E|ab      |abc|é");
+}
+
+// Each line goes to the file in one write, whole, and a line above the level makes no
+// system call at all.
+TEST_F(TraceTest, EachLineIsOneWriteWithTheHeader) {
+  static std::vector<std::string> writes;
+  writes.clear();
+  static const auralink::trace::TraceFileIo counting{
+      auralink::trace::TraceFileIo::System().open,
+      [](int fd, const void* data, unsigned long long size) -> long long {
+        writes.emplace_back(static_cast<const char*>(data), size);
+        return auralink::trace::TraceFileIo::System().write(fd, data, size);
+      },
+      auralink::trace::TraceFileIo::System().size, auralink::trace::TraceFileIo::System().close};
+  CTraceUtilsTestAccess::SetIo(trace, &counting);
+  trace->LogInitAppend(sandbox.TraceFile().c_str(), 2, 0, -1);
+  const time_t before = time(nullptr);
+  for (int i = 0; i < 5; ++i) trace->LogMsg(i % 4, "Count", "line %d", i);
+  CTraceUtilsTestAccess::SetIo(trace, &auralink::trace::TraceFileIo::System());
+
+  auto lines = Lines(sandbox.TraceFile());
+  ASSERT_EQ(lines.size(), 4u);  // levels 0, 1, 2 and the second 0; level 3 dropped
+  ASSERT_EQ(writes.size(), lines.size());
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(writes[i], lines[i] + "\n");
+  int year, month, day, hour, minute, second, millis, level;
+  unsigned thread;
+  char text[64] = {};
+  ASSERT_EQ(std::sscanf(lines[3].c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d [%u] L%d Count: %63[^\n]", &year, &month, &day,
+                        &hour, &minute, &second, &millis, &thread, &level, text),
+            10)
+      << lines[3];
+  EXPECT_EQ(lines[3].substr(0, 24).find(' ', 11), 23u) << lines[3];  // three digits of milliseconds
+  EXPECT_EQ(thread, static_cast<unsigned>(gettid()));
+  EXPECT_EQ(level, 0);
+  EXPECT_STREQ(text, "line 4");
+  tm local{};
+  localtime_r(&before, &local);
+  EXPECT_EQ(year, local.tm_year + 1900);
+  EXPECT_EQ(month, local.tm_mon + 1);
 }
 
 }  // namespace

@@ -383,11 +383,10 @@ void JavaBridge::CallWithParameter(const Method& method, const ParameterClass& p
   LocalFrame frame(env);
   jstring jid = NewJavaString(env, id);
   if (!jid) PrintLine("ERROR - creation of the Stringa jsid failed");
-  const char* text = parameter.Text();
   jstring jxml = nullptr;
-  if (!text) {
+  if (!parameter.HasText()) {
     PrintLine("ERROR - no xmltext value to set");
-  } else if (!(jxml = NewJavaString(env, text))) {
+  } else if (!(jxml = NewJavaString(env, parameter.Units()))) {
     PrintLine("ERROR - creation of the Stringa jxmltext failed");
   }
   env->ExceptionClear();

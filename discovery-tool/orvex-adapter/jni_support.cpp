@@ -4,7 +4,7 @@
 #include <stringapiset.h>
 
 #include <cstdio>
-#include <vector>
+
 #include <auralink/platform/text.h>
 
 namespace auralink::orvex {
@@ -34,23 +34,47 @@ ThreadEnvironment::~ThreadEnvironment() {
   }
 }
 
-jstring NewJavaString(JNIEnv* env, const std::string& utf8) {
-  // Java strings are UTF-16; the VM's own UTF-8 entry takes only its modified form, which
-  // differs for NUL and for characters beyond the basic plane.
-  std::wstring wide = auralink::platform::ToWide(utf8);
-  std::vector<jchar> units;
-  units.reserve(wide.size());
+void AppendUtf16(std::u16string& out, std::wstring_view wide) {
+  size_t pairs = 0;
+  for (wchar_t c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
+  const size_t start = out.size();
+  out.resize(start + wide.size() + pairs);
+  char16_t* unit = out.data() + start;
   for (wchar_t c : wide) {
     auto code = static_cast<char32_t>(c);
     if (code >= 0x10000) {
       code -= 0x10000;
-      units.push_back(static_cast<jchar>(0xD800 + (code >> 10)));
-      units.push_back(static_cast<jchar>(0xDC00 + (code & 0x3FF)));
+      *unit++ = static_cast<char16_t>(0xD800 + (code >> 10));
+      *unit++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
     } else {
-      units.push_back(static_cast<jchar>(code));
+      *unit++ = static_cast<char16_t>(code);
     }
   }
-  return env->NewString(units.data(), static_cast<jsize>(units.size()));
+}
+
+void AppendUtf16(std::u16string& out, std::string_view utf8) {
+  AppendUtf16(out, std::wstring_view(auralink::platform::ToWide(utf8)));
+}
+
+jstring NewJavaString(JNIEnv* env, const std::string& utf8) {
+  // ASCII reads the same in the VM's own modified UTF-8, which differs from UTF-8 only for
+  // NUL and for characters beyond ASCII: such text goes to the VM as it is.
+  bool ascii = true;
+  for (char c : utf8) {
+    if (c == 0 || static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) return env->NewStringUTF(utf8.c_str());
+  std::u16string units;
+  AppendUtf16(units, std::string_view(utf8));
+  return NewJavaString(env, units);
+}
+
+jstring NewJavaString(JNIEnv* env, const std::u16string& units) {
+  static_assert(sizeof(char16_t) == sizeof(jchar));
+  return env->NewString(reinterpret_cast<const jchar*>(units.data()), static_cast<jsize>(units.size()));
 }
 
 bool ReadJavaString(JNIEnv* env, jstring text, std::string& out) {

@@ -5,6 +5,7 @@
 #include <jni.h>
 
 #include <string>
+#include <string_view>
 
 namespace auralink::orvex {
 
@@ -43,9 +44,16 @@ class LocalFrame {
   bool pushed_ = false;
 };
 
+// Appends the UTF-16 units of wide text (wchar_t holds whole characters here) or of UTF-8
+// text: characters beyond the basic plane become surrogate pairs, as Java keeps them.
+void AppendUtf16(std::u16string& out, std::wstring_view wide);
+void AppendUtf16(std::u16string& out, std::string_view utf8);
+
 // A Java string of UTF-8 text (any Unicode character, including those beyond the basic
-// plane, which Java keeps as surrogate pairs). Null when the VM cannot make it.
+// plane). Null when the VM cannot make it.
 jstring NewJavaString(JNIEnv* env, const std::string& utf8);
+// A Java string of UTF-16 units.
+jstring NewJavaString(JNIEnv* env, const std::u16string& units);
 
 // The characters of a Java string as modified UTF-8; false when the VM cannot give them.
 bool ReadJavaString(JNIEnv* env, jstring text, std::string& out);

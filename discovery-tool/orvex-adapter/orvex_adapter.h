@@ -21,6 +21,7 @@
 #include <windef.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 class JavaBridge;
@@ -54,15 +55,16 @@ class COrvexAdapter : public CHubSink {
   // returns is forwarded. Owns and frees `id` and `instanceText`. After the first failing
   // forward the rest are traced but not sent, and the result is 0.
   int HandleOperation(LONG operation, BSTR id, BSTR instanceText) override;
+  // The forwarding calls take an XML stream as the wide text the processing class made.
   // `delta`: 0 bulk, 1 delta. Answers 1 without a Java call while a discovery is open.
   int BeginDiscovery(int delta);
   int CommitDiscovery();
-  int AddInstance(const std::string& text);
-  int UpdateInstance(const std::string& text);
-  int DeleteInstance(const std::string& text);
-  int AddLink(const std::string& text);
-  int DeleteLink(const std::string& text);
-  int SendEvent(const std::string& text);
+  int AddInstance(std::wstring_view text);
+  int UpdateInstance(std::wstring_view text);
+  int DeleteInstance(std::wstring_view text);
+  int AddLink(std::wstring_view text);
+  int DeleteLink(std::wstring_view text);
+  int SendEvent(std::wstring_view text);
 
   // ---- State, for the owner and for tests -------------------------------------------
   const std::string& ConfigFilePath() const { return configFilePath; }
@@ -79,7 +81,7 @@ class COrvexAdapter : public CHubSink {
   int ReadAdapterSettings(const std::string& subset);
   int ReadTransportSettings(const std::string& subset);
   // The pattern the six forwarding calls share.
-  int Forward(const ForwardingCall& call, const std::string& text);
+  int Forward(const ForwardingCall& call, std::wstring_view text);
 
   std::string agentName;
   std::vector<std::string> supportedClasses;

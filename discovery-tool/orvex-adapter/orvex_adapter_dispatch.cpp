@@ -1,6 +1,7 @@
 // Operations: an object of the agent becomes Orvex traffic. The processing manager makes
 // the operations and their XML streams; each goes to the Java call of its code. Every Java
 // call is timed, so slow Orvex round trips show in the trace.
+#include <atlbase.h>
 #include <auralink/operation_codes.h>
 #include <auralink/payload_arrays.h>
 #include <auralink/processing_manager.h>
@@ -27,14 +28,16 @@ namespace {
 int SecondsSince(DWORD start) { return static_cast<int>((GetTickCount() - start) / 1000); }
 
 // The lines of an operation's list entry: "ProcessingObject returned (NAME -> stream)".
-void TraceListedOperation(LONG code, const std::string& stream) {
+void TraceListedOperation(LONG code, BSTR stream) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
   if (code == auralink::BEGINNOTIFICATION || code == auralink::ENDNOTIFICATION)
     trace->LogMsg(3, kAdapterComponent, "ProcessingObject called (%s)", auralink::OperationName(code));
   else
-    trace->LogMsg(3, kAdapterComponent, "ProcessingObject returned (%s -> %s)", auralink::OperationName(code),
-                  stream.c_str());
+    trace->LogMsg(3, kAdapterComponent, "ProcessingObject returned (%s -> %S)", auralink::OperationName(code),
+                  stream ? stream : L"");
 }
+
+std::wstring_view TextOf(BSTR text) { return text ? std::wstring_view(text, SysStringLen(text)) : std::wstring_view(); }
 
 }  // namespace
 
@@ -53,11 +56,13 @@ namespace {
 constexpr const char* kParameterLine = "Unable to create an instance parameter. Exception thrown: %s";
 }
 
+// The identifier and the text go on to the processing class as the BSTRs they came as,
+// and each stream goes from its BSTR to Java: no text is converted back and forth.
 int COrvexAdapter::HandleOperation(LONG operation, BSTR id, BSTR instanceText) {
-  const std::string objectId = auralink::platform::BstrToNarrow(id);
-  const std::string text = auralink::platform::BstrToNarrow(instanceText);
-  SysFreeString(id);
-  SysFreeString(instanceText);
+  CComBSTR objectId;
+  CComBSTR text;
+  objectId.Attach(id);
+  text.Attach(instanceText);
 
   CTraceUtils* trace = CTraceUtils::GetInstance();
   const LONG code = operation & 0xFFFF;
@@ -73,11 +78,11 @@ int COrvexAdapter::HandleOperation(LONG operation, BSTR id, BSTR instanceText) {
   } else {
     const DWORD start = GetTickCount();
     const LONG processed = code == auralink::LISTENEREVENT ? auralink::EVENTNOTIFICATION : code;
-    if (!CProcessingManager::GetInstance()->ProcessingObject(agentName.c_str(), processed, objectId.c_str(),
-                                                             text.c_str(), &opCount, operations.Receive(), &objCount,
+    if (!CProcessingManager::GetInstance()->ProcessingObject(agentName.c_str(), processed, objectId.m_str,
+                                                             text.m_str, &opCount, operations.Receive(), &objCount,
                                                              objects.Receive())) {
-      trace->LogMsg(0, kAdapterComponent, "Processing of the instance with id %s returned with error",
-                    objectId.c_str());
+      trace->LogMsg(0, kAdapterComponent, "Processing of the instance with id %S returned with error",
+                    objectId.m_str ? objectId.m_str : L"");
       return 0;
     }
     trace->LogMsg(3, kAdapterComponent, "Time elapsed for processing instance %d sec", SecondsSince(start));
@@ -94,46 +99,46 @@ int COrvexAdapter::HandleOperation(LONG operation, BSTR id, BSTR instanceText) {
       continue;
     }
     trace->LogMsg(3, kAdapterComponent, "Getting the %dth stream", static_cast<int>(i));
-    std::string stream;
-    if (FAILED(auralink::GetStringElement(objects.Get(), i, &stream))) {
+    CComBSTR stream;
+    if (FAILED(auralink::GetBstrElement(objects.Get(), i, &stream))) {
       trace->LogMsg(0, kAdapterComponent, "Unable to get instance from array");
       continue;
     }
     switch (listed) {
       case auralink::INSTANCECREATION:
-        TraceListedOperation(listed, stream);
-        if (ok) ok = AddInstance(stream) != 0;
+        TraceListedOperation(listed, stream.m_str);
+        if (ok) ok = AddInstance(TextOf(stream.m_str)) != 0;
         break;
       case auralink::INSTANCEMODIFICATION:
-        TraceListedOperation(listed, stream);
-        if (ok) ok = UpdateInstance(stream) != 0;
+        TraceListedOperation(listed, stream.m_str);
+        if (ok) ok = UpdateInstance(TextOf(stream.m_str)) != 0;
         break;
       case auralink::INSTANCEDELETION:
-        TraceListedOperation(listed, stream);
-        if (ok) ok = DeleteInstance(stream) != 0;
+        TraceListedOperation(listed, stream.m_str);
+        if (ok) ok = DeleteInstance(TextOf(stream.m_str)) != 0;
         break;
       case auralink::LINKCREATION:
-        TraceListedOperation(listed, stream);
-        if (ok) ok = AddLink(stream) != 0;
+        TraceListedOperation(listed, stream.m_str);
+        if (ok) ok = AddLink(TextOf(stream.m_str)) != 0;
         break;
       case auralink::LINKDELETION:
-        TraceListedOperation(listed, stream);
-        if (ok) ok = DeleteLink(stream) != 0;
+        TraceListedOperation(listed, stream.m_str);
+        if (ok) ok = DeleteLink(TextOf(stream.m_str)) != 0;
         break;
       case auralink::BEGINNOTIFICATION:
-        TraceListedOperation(listed, stream);
+        TraceListedOperation(listed, stream.m_str);
         if (ok) ok = BeginDiscovery(1) != 0;
         break;
       case auralink::ENDNOTIFICATION:
-        TraceListedOperation(listed, stream);
+        TraceListedOperation(listed, stream.m_str);
         if (ok) ok = CommitDiscovery() != 0;
         break;
       case auralink::FILTERED:
-        TraceListedOperation(listed, stream);  // logged, never sent
+        TraceListedOperation(listed, stream.m_str);  // logged, never sent
         break;
       case auralink::EVENTNOTIFICATION:
-        TraceListedOperation(listed, stream);
-        if (ok) ok = SendEvent(stream) != 0;
+        TraceListedOperation(listed, stream.m_str);
+        if (ok) ok = SendEvent(TextOf(stream.m_str)) != 0;
         break;
       default:
         trace->LogMsg(0, kAdapterComponent, "Unable to establish operation");
@@ -208,7 +213,7 @@ int COrvexAdapter::CommitDiscovery() {
   return 1;
 }
 
-int COrvexAdapter::Forward(const ForwardingCall& call, const std::string& text) {
+int COrvexAdapter::Forward(const ForwardingCall& call, std::wstring_view text) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
   if (!initialized) {
     trace->LogMsg(0, kAdapterComponent, "%s", call.notInitializedLine);
@@ -218,7 +223,7 @@ int COrvexAdapter::Forward(const ForwardingCall& call, const std::string& text) 
   const DWORD start = GetTickCount();
   std::unique_ptr<XmlTextParameter> parameter;
   try {
-    parameter = std::make_unique<XmlTextParameter>(text.c_str());
+    parameter = std::make_unique<XmlTextParameter>(text);
   } catch (...) {
     trace->LogMsg(0, kAdapterComponent, call.parameterLine, CurrentExceptionText().c_str());
     return 0;
@@ -239,7 +244,7 @@ int COrvexAdapter::Forward(const ForwardingCall& call, const std::string& text) 
   return 1;
 }
 
-int COrvexAdapter::AddInstance(const std::string& text) {
+int COrvexAdapter::AddInstance(std::wstring_view text) {
   static constexpr ForwardingCall kCall{"Adapter wasn't initialized. AddInstance cannot be executed",
                                         "AddInstance called",
                                         "Unable to create an instance parameter. Exception thrown:  %s",
@@ -250,7 +255,7 @@ int COrvexAdapter::AddInstance(const std::string& text) {
   return Forward(kCall, text);
 }
 
-int COrvexAdapter::UpdateInstance(const std::string& text) {
+int COrvexAdapter::UpdateInstance(std::wstring_view text) {
   static constexpr ForwardingCall kCall{"Adapter wasn't initialized. UpdateInstance cannot be executed",
                                         "UpdateInstance called",
                                         kParameterLine,
@@ -261,7 +266,7 @@ int COrvexAdapter::UpdateInstance(const std::string& text) {
   return Forward(kCall, text);
 }
 
-int COrvexAdapter::DeleteInstance(const std::string& text) {
+int COrvexAdapter::DeleteInstance(std::wstring_view text) {
   static constexpr ForwardingCall kCall{"Adapter wasn't initialized. DeleteInstance cannot be executed",
                                         "DeleteInstance called",
                                         kParameterLine,
@@ -272,7 +277,7 @@ int COrvexAdapter::DeleteInstance(const std::string& text) {
   return Forward(kCall, text);
 }
 
-int COrvexAdapter::AddLink(const std::string& text) {
+int COrvexAdapter::AddLink(std::wstring_view text) {
   static constexpr ForwardingCall kCall{"Adapter wasn't initialized. AddLink cannot be executed",
                                         "AddLink called",
                                         kParameterLine,
@@ -283,7 +288,7 @@ int COrvexAdapter::AddLink(const std::string& text) {
   return Forward(kCall, text);
 }
 
-int COrvexAdapter::DeleteLink(const std::string& text) {
+int COrvexAdapter::DeleteLink(std::wstring_view text) {
   static constexpr ForwardingCall kCall{"Adapter wasn't initialized. DeleteLink cannot be executed",
                                         "DeleteLink called",
                                         kParameterLine,
@@ -294,7 +299,7 @@ int COrvexAdapter::DeleteLink(const std::string& text) {
   return Forward(kCall, text);
 }
 
-int COrvexAdapter::SendEvent(const std::string& text) {
+int COrvexAdapter::SendEvent(std::wstring_view text) {
   static constexpr ForwardingCall kCall{"Adapter wasn't initialized. SendEvent cannot be executed",
                                         "SendEvent called",
                                         kParameterLine,

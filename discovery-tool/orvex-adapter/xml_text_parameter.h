@@ -1,18 +1,26 @@
-// The XML text of one adapter call, kept in a buffer of its own for the length of the call.
+// The XML text of one adapter call, kept in a buffer of its own for the length of the
+// call, already in the UTF-16 that a Java string holds: the stream arrives as wide text
+// (a BSTR) and is converted this once on its way to Java.
 #pragma once
-#include <cstring>
-#include <vector>
+#include <string>
+#include <string_view>
+
+#include "jni_support.h"
 
 class XmlTextParameter {
  public:
-  // A null text makes a parameter without text.
-  explicit XmlTextParameter(const char* text) {
-    if (text) buffer_.assign(text, text + std::strlen(text) + 1);
+  // Wide text, as the processing class returns it.
+  explicit XmlTextParameter(std::wstring_view text) : hasText_(true) { auralink::orvex::AppendUtf16(units_, text); }
+  // UTF-8 text; a null text makes a parameter without text.
+  explicit XmlTextParameter(const char* text) : hasText_(text != nullptr) {
+    if (text) auralink::orvex::AppendUtf16(units_, text);
   }
 
-  // The text unchanged; null when the parameter has none.
-  const char* Text() const { return buffer_.empty() ? nullptr : buffer_.data(); }
+  bool HasText() const { return hasText_; }
+  // The text's UTF-16 units.
+  const std::u16string& Units() const { return units_; }
 
  private:
-  std::vector<char> buffer_;
+  bool hasText_;
+  std::u16string units_;
 };

@@ -163,9 +163,11 @@ int CDiscoverer::Discover() {
 
   LONG ok = 0;
   LONG failed = 0;
+  // Each identifier goes from the array to the hub and the adapter as the BSTR it is; it
+  // becomes narrow text only for the console.
   for (LONG k = 0; k < count; ++k) {
-    std::string id;
-    HRESULT hr = auralink::GetStringElement(ids.Get(), k, &id);
+    CComBSTR wideId;
+    HRESULT hr = auralink::GetBstrElement(ids.Get(), k, &wideId);
     if (FAILED(hr)) {
       trace->LogMsg(0, kComponent, "Unable to get the %dth instanceId (hres %u)", static_cast<int>(k), static_cast<unsigned>(hr));
       Print("\nZLT0002E - Unable to get object with id \n");
@@ -173,26 +175,27 @@ int CDiscoverer::Discover() {
       Sleep(static_cast<DWORD>(slowingTime));
       continue;
     }
-    trace->LogMsg(1, kComponent, "Getting the instance with id %s", id.c_str());
-    Print(verbose ? "Object number " + std::to_string(k + 1) + "/" + std::to_string(count) + ": id -> " + id + "\n"
+    trace->LogMsg(1, kComponent, "Getting the instance with id %S", wideId.m_str);
+    Print(verbose ? "Object number " + std::to_string(k + 1) + "/" + std::to_string(count) + ": id -> " +
+                        wideId.ToNarrow() + "\n"
                   : ".");
-    CComBSTR wideId(id);
     BSTR instance = nullptr;
     SAFEARRAY* parameterSetList = nullptr;
     hr = hub->GetInstance(wideId, 0, &parameterSetList, &instance);
     if (FAILED(hr)) {
       SysFreeString(instance);
-      trace->LogMsg(0, kComponent, "Unable to get the instance with id %s (hres %u)", id.c_str(),
+      trace->LogMsg(0, kComponent, "Unable to get the instance with id %S (hres %u)", wideId.m_str,
                     static_cast<unsigned>(hr));
       ++failed;
-      Print("\nZLT0002E - Unable to get object with id " + id + "\n");
+      Print("\nZLT0002E - Unable to get object with id " + wideId.ToNarrow() + "\n");
     } else {
-      trace->LogMsg(2, kComponent, "The instance with id %s has been gotten successfully (instance -> %s)", id.c_str(),
-                    auralink::platform::BstrToNarrow(instance).c_str());
-      // The handler owns both strings from here on.
-      if (!adapter.HandleOperation(auralink::INSTANCECREATION, wideId.Detach(), instance)) {
-        trace->LogMsg(0, kComponent, "Unable to forward the instance with id %s to OrvexAdapter", id.c_str());
-        Print("\nZLT0003E - Unable to send object with id " + id + "\n");
+      trace->LogMsg(2, kComponent, "The instance with id %S has been gotten successfully (instance -> %S)",
+                    wideId.m_str, instance ? instance : L"");
+      // The handler owns both strings it is given (a copy of the identifier, which the
+      // messages below still need).
+      if (!adapter.HandleOperation(auralink::INSTANCECREATION, wideId.Copy(), instance)) {
+        trace->LogMsg(0, kComponent, "Unable to forward the instance with id %S to OrvexAdapter", wideId.m_str);
+        Print("\nZLT0003E - Unable to send object with id " + wideId.ToNarrow() + "\n");
         ++failed;
       } else {
         Print(verbose ? "Object number " + std::to_string(k + 1) + " processed\n" : ".");

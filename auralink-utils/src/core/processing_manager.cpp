@@ -77,6 +77,18 @@ CProcessingManager* CProcessingManager::GetInstance() {
 int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, const char* objectId,
                                          const char* stream, LONG* opCount, SAFEARRAY** opArray, LONG* objCount,
                                          SAFEARRAY** objArray) {
+  CComBSTR id(objectId ? objectId : "");
+  CComBSTR text(stream ? stream : "");
+  if (!id || !text) {
+    CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Out of memory while passing the object %s of the agent %s",
+                                       objectId ? objectId : "", agentName ? agentName : "");
+    return 0;
+  }
+  return ProcessingObject(agentName, operation, id.m_str, text.m_str, opCount, opArray, objCount, objArray);
+}
+
+int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, BSTR objectId, BSTR stream,
+                                         LONG* opCount, SAFEARRAY** opArray, LONG* objCount, SAFEARRAY** objArray) {
   CTraceUtils* trace = CTraceUtils::GetInstance();
   if (!agentName || !*agentName || !opCount || !opArray || !objCount || !objArray) {
     trace->LogMsg(0, kComponent, "ProcessingObject called without an agent name or without its outputs");
@@ -90,27 +102,21 @@ int CProcessingManager::ProcessingObject(const char* agentName, LONG operation, 
     if (!processor.object) return 0;
   }
 
-  CComBSTR id(objectId ? objectId : "");
-  CComBSTR text(stream ? stream : "");
-  if (!id || !text) {
-    trace->LogMsg(0, kComponent, "Out of memory while passing the object %s of the agent %s", objectId ? objectId : "",
-                  agentName);
-    return 0;
-  }
+  // A null BSTR is the empty text to COM; the class receives it as it is.
+  const wchar_t* shownId = objectId ? objectId : L"";
   LONG operations = 0;
   LONG objects = 0;
   auralink::PayloadArray operationArray;
   auralink::PayloadArray objectArray;
-  HRESULT hr = processor.object->ProcessingObject(operation, id, text, &operations,
+  HRESULT hr = processor.object->ProcessingObject(operation, objectId, stream, &operations,
                                                   operationArray.Receive(), &objects, objectArray.Receive());
   if (FAILED(hr)) {
-    trace->LogMsg(0, kComponent, "Processing of the object %s (operation %d) of the agent %s failed (hr = 0x%08X)",
-                  objectId ? objectId : "", static_cast<int>(operation), agentName, static_cast<unsigned>(hr));
+    trace->LogMsg(0, kComponent, "Processing of the object %S (operation %d) of the agent %s failed (hr = 0x%08X)",
+                  shownId, static_cast<int>(operation), agentName, static_cast<unsigned>(hr));
     return 0;  // whatever arrays came back go with the holders
   }
   if (hr == S_FALSE) {
-    trace->LogMsg(2, kComponent, "The processing class of the agent %s declined the object %s", agentName,
-                  objectId ? objectId : "");
+    trace->LogMsg(2, kComponent, "The processing class of the agent %s declined the object %S", agentName, shownId);
     operations = 0;
     objects = 0;
     operationArray.Reset();

@@ -6,9 +6,11 @@
 
 #include "db/odbc_connection.h"
 #include "db/sqlite_dialect.h"
+#include "db/statement_shape.h"
 
 using auralink::db::OdbcConnection;
 using auralink::db::OdbcOutcome;
+using auralink::db::PreparedStatement;
 
 namespace {
 constexpr const char* kComponent = "DBManager";
@@ -60,16 +62,44 @@ std::string NameForTrace(const std::string& dataSource) {
 }
 
 // Runs `sql` on the connection, translated when the data source is SQLite, with the
-// receiver told that its rows start over.
+// receiver told that its rows start over. A query that has a shape runs as the statement
+// prepared for its shape, with its literals bound; the shape is translated and prepared
+// on its first use only. Whatever the way, the trace shows the text as sent.
 OdbcOutcome Run(OdbcConnection& connection, const std::string& sql, DBManager::RowReceiver& receiver,
                 std::vector<std::string>& columns, std::string& diagnostics) {
   receiver.Restart();
-  if (!auralink::db::IsSqliteDbms(connection.DbmsName()))
-    return connection.Execute(sql, receiver, columns, diagnostics);
-  std::string translated = auralink::db::TranslateConvertForSqlite(sql);
-  if (translated != sql)
-    CTraceUtils::GetInstance()->LogMsg(3, kComponent, "Translated for SQLite: %s", translated.c_str());
-  return connection.Execute(translated, receiver, columns, diagnostics);
+  const bool sqlite = auralink::db::IsSqliteDbms(connection.DbmsName());
+  CTraceUtils* trace = CTraceUtils::GetInstance();
+  auralink::db::StatementShape shape;
+  if (!auralink::db::ShapeStatement(sql, shape)) {
+    if (!sqlite) return connection.Execute(sql, receiver, columns, diagnostics);
+    std::string translated = auralink::db::TranslateConvertForSqlite(sql);
+    if (translated != sql) trace->LogMsg(3, kComponent, "Translated for SQLite: %s", translated.c_str());
+    return connection.Execute(translated, receiver, columns, diagnostics);
+  }
+
+  PreparedStatement* prepared = connection.FindPrepared(shape.text);
+  std::string fresh;  // the text sent for a shape not seen before
+  if (!prepared) fresh = sqlite ? auralink::db::TranslateConvertForSqlite(shape.text) : shape.text;
+  const std::string& sent = prepared ? OdbcConnection::SentText(*prepared) : fresh;
+  // Translation leaves literals alone, so the translated text is the translated shape
+  // with the literals put back.
+  if (sqlite && sent != shape.text && trace->IsEnabled(3))
+    trace->LogMsg(3, kComponent, "Translated for SQLite: %s", auralink::db::FillShape(sent, shape.values).c_str());
+  bool refusedShape = false;
+  if (!prepared) {
+    OdbcOutcome outcome = connection.Prepare(shape.text, fresh, prepared, diagnostics);
+    if (outcome == OdbcOutcome::LinkLost) return outcome;
+    refusedShape = outcome != OdbcOutcome::Ok;
+  }
+  if (prepared && OdbcConnection::IsPrepared(*prepared))
+    return connection.Execute(*prepared, shape.values, receiver, columns, diagnostics);
+
+  // The data source would not prepare the shape: the text goes as it is, as it would
+  // without shapes, and a shape whose texts run is not tried again.
+  OdbcOutcome outcome = connection.Execute(auralink::db::FillShape(sent, shape.values), receiver, columns, diagnostics);
+  if (refusedShape && outcome == OdbcOutcome::Ok) connection.KeepUnprepared(std::move(shape.text), std::move(fresh));
+  return outcome;
 }
 
 // Counts the rows on their way to the receiver, for the trace.

@@ -3,6 +3,9 @@
 #include "db/odbc_diagnostics.h"
 #include "db/odbc_handle.h"
 #include "db/odbc_result_reader.h"
+#include "db/prepared_statements.h"
+
+#include <algorithm>
 
 namespace auralink::db {
 
@@ -13,11 +16,13 @@ struct OdbcConnection::Handles {
   // thousands of queries, and allocating and freeing a statement for each costs as much
   // as a tenth of the query.
   OdbcHandle statement;
+  PreparedStatements prepared;
   bool connected = false;
 
-  // A statement goes before its connection, and a connection must be disconnected before
+  // Statements go before their connection, and a connection must be disconnected before
   // it is freed.
   ~Handles() {
+    prepared.Clear();
     statement.Reset();
     if (connected) SQLDisconnect(connection.Get());
   }
@@ -37,6 +42,14 @@ std::string InfoText(SQLHDBC connection, SQLUSMALLINT item) {
 }
 
 SQLCHAR* SqlText(const std::string& text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())); }
+
+// Drivers that watch their link say so before a statement is tried; the others answer
+// "not supported" here, and the statement itself finds out.
+bool ReportedDead(SQLHDBC connection) {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  return SQL_SUCCEEDED(SQLGetConnectAttr(connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+         dead == SQL_CD_TRUE;
+}
 
 // Runs `sql` on `statement` and reads its first result set.
 OdbcOutcome ExecuteOn(SQLHSTMT statement, const std::string& sql, DBManager::RowReceiver& receiver,
@@ -142,11 +155,7 @@ OdbcOutcome OdbcConnection::Execute(const std::string& sql, DBManager::RowReceiv
     return OdbcOutcome::LinkLost;
   }
   SQLHDBC connection = handles_->connection.Get();
-  // Drivers that watch their link say so before a statement is tried; the others answer
-  // "not supported" here, and the statement itself finds out.
-  SQLUINTEGER dead = SQL_CD_FALSE;
-  if (SQL_SUCCEEDED(SQLGetConnectAttr(connection, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
-      dead == SQL_CD_TRUE) {
+  if (ReportedDead(connection)) {
     diagnostics = "the driver reports the connection dead";
     return OdbcOutcome::LinkLost;
   }
@@ -166,9 +175,107 @@ OdbcOutcome OdbcConnection::Execute(const std::string& sql, DBManager::RowReceiv
   return outcome;
 }
 
+PreparedStatement* OdbcConnection::FindPrepared(std::string_view shape) {
+  return IsConnected() ? handles_->prepared.Find(shape) : nullptr;
+}
+
+OdbcOutcome OdbcConnection::Prepare(std::string shape, std::string sentText, PreparedStatement*& prepared,
+                                    std::string& diagnostics) {
+  prepared = nullptr;
+  if (!IsConnected()) {
+    diagnostics = "the connection is not open";
+    return OdbcOutcome::LinkLost;
+  }
+  SQLHDBC connection = handles_->connection.Get();
+  PreparedStatement entry;
+  entry.shape = std::move(shape);
+  entry.sentText = std::move(sentText);
+  SQLRETURN rc = entry.statement.Allocate(SQL_HANDLE_STMT, connection);
+  if (!SQL_SUCCEEDED(rc)) {
+    OdbcDiagnostics found = ReadDiagnostics(SQL_HANDLE_DBC, connection, rc);
+    diagnostics = found.text;
+    return OutcomeOf(found);
+  }
+  rc = SQLPrepare(entry.statement.Get(), SqlText(entry.sentText), SQL_NTS);
+  OdbcDiagnostics found;
+  if (!SQL_SUCCEEDED(rc)) {
+    found = ReadDiagnostics(SQL_HANDLE_STMT, entry.statement.Get(), rc);
+  } else if (DescribeResultColumns(entry.statement.Get(), entry.columns, entry.binary, found) &&
+             entry.columns.empty()) {
+    found.text = "the statement describes no result columns";  // not a query: sent as text
+  }
+  if (!found.text.empty() || found.linkLost) {
+    diagnostics = found.text;
+    return OutcomeOf(found);
+  }
+  prepared = &handles_->prepared.Add(std::move(entry));
+  return OdbcOutcome::Ok;
+}
+
+void OdbcConnection::KeepUnprepared(std::string shape, std::string sentText) {
+  if (!IsConnected()) return;
+  PreparedStatement entry;
+  entry.shape = std::move(shape);
+  entry.sentText = std::move(sentText);
+  handles_->prepared.Add(std::move(entry));
+}
+
+bool OdbcConnection::IsPrepared(const PreparedStatement& prepared) { return static_cast<bool>(prepared.statement); }
+
+const std::string& OdbcConnection::SentText(const PreparedStatement& prepared) { return prepared.sentText; }
+
+size_t OdbcConnection::PreparedCount() const { return IsConnected() ? handles_->prepared.Size() : 0; }
+
+OdbcOutcome OdbcConnection::Execute(PreparedStatement& prepared, const std::vector<std::string>& values,
+                                    DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
+                                    std::string& diagnostics) {
+  if (!IsConnected() || !prepared.statement) {
+    diagnostics = "the connection is not open";
+    return OdbcOutcome::LinkLost;
+  }
+  if (ReportedDead(handles_->connection.Get())) {
+    diagnostics = "the driver reports the connection dead";
+    return OdbcOutcome::LinkLost;
+  }
+  SQLHSTMT statement = prepared.statement.Get();
+  // Each value goes as text of its exact length: the driver reads it at execution, and it
+  // can never end the statement's text early or become part of it. The declared size is at
+  // least 255, so that a server planning by parameter types sees one type for most values.
+  prepared.valueLengths.resize(values.size());
+  OdbcDiagnostics found;
+  for (size_t i = 0; i < values.size() && found.text.empty(); ++i) {
+    const std::string& value = values[i];
+    prepared.valueLengths[i] = static_cast<SQLLEN>(value.size());
+    SQLRETURN rc = SQLBindParameter(statement, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                                    SQL_VARCHAR, std::max<SQLULEN>(value.size(), 255), 0,
+                                    const_cast<char*>(value.data()), static_cast<SQLLEN>(value.size()),
+                                    &prepared.valueLengths[i]);
+    if (!SQL_SUCCEEDED(rc)) found = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+  }
+  if (found.text.empty()) {
+    SQLRETURN rc = SQLExecute(statement);
+    if (rc == SQL_NO_DATA) {
+      columns = prepared.columns;
+    } else if (!SQL_SUCCEEDED(rc)) {
+      found = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+    } else {
+      columns = prepared.columns;
+      ReadRows(statement, prepared.binary, receiver, found);
+    }
+  }
+  // Closing keeps the statement prepared for the next call. Where even that fails, the
+  // statement goes, and the shape is prepared anew next time.
+  if (!SQL_SUCCEEDED(SQLFreeStmt(statement, SQL_CLOSE))) handles_->prepared.Remove(prepared);
+  if (found.text.empty() && !found.linkLost) return OdbcOutcome::Ok;
+  diagnostics = found.text;
+  return OutcomeOf(found);
+}
+
 void OdbcConnection::BreakLinkForTesting() {
   if (!IsConnected()) return;
-  handles_->statement.Reset();  // a connection with a statement refuses to disconnect
+  // A connection with statements refuses to disconnect.
+  handles_->prepared.Clear();
+  handles_->statement.Reset();
   SQLDisconnect(handles_->connection.Get());
 }
 

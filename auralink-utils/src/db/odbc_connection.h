@@ -5,9 +5,12 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace auralink::db {
+
+struct PreparedStatement;
 
 enum class OdbcOutcome {
   Ok,
@@ -39,6 +42,27 @@ class OdbcConnection {
   // is Ok, `columns` may hold anything.
   OdbcOutcome Execute(const std::string& sql, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
                       std::string& diagnostics);
+
+  // ---- Statements prepared once per shape (see statement_shape.h) ----------------------
+  // A connection keeps at most PreparedStatements::kLimit of them, until it disconnects.
+
+  // The statement kept for `shape`, or null.
+  PreparedStatement* FindPrepared(std::string_view shape);
+  // Prepares `sentText`, the shape as the data source is to get it, and describes its
+  // result columns; on Ok `prepared` is the kept statement. Unless the outcome is Ok
+  // nothing is kept and the caller sends the text itself.
+  OdbcOutcome Prepare(std::string shape, std::string sentText, PreparedStatement*& prepared,
+                      std::string& diagnostics);
+  // Remembers a shape that the data source cannot prepare although it runs its texts, so
+  // that its texts go out as they are without another try.
+  void KeepUnprepared(std::string shape, std::string sentText);
+  static bool IsPrepared(const PreparedStatement& prepared);
+  static const std::string& SentText(const PreparedStatement& prepared);
+  // Runs a prepared statement with `values` bound to its markers in order, as text exactly
+  // as they are: rows and columns as Execute gives them for the whole text.
+  OdbcOutcome Execute(PreparedStatement& prepared, const std::vector<std::string>& values,
+                      DBManager::RowReceiver& receiver, std::vector<std::string>& columns, std::string& diagnostics);
+  size_t PreparedCount() const;
 
   // Disconnects underneath while this object still believes itself connected, as a
   // dropped network link would. For tests of the recovery path.

@@ -49,48 +49,47 @@ bool ReadValue(SQLHSTMT statement, SQLUSMALLINT column, bool binary, std::string
   }
 }
 
-bool DescribeColumns(SQLHSTMT statement, SQLSMALLINT count, std::vector<std::string>& names, std::vector<bool>& binary,
-                     OdbcDiagnostics& diagnostics) {
-  for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(count); ++column) {
-    SQLCHAR name[512] = {};
-    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
-    SQLULEN size = 0;
-    SQLRETURN rc =
-        SQLDescribeCol(statement, column, name, sizeof name, &nameLength, &sqlType, &size, &digits, &nullable);
-    if (!SQL_SUCCEEDED(rc)) {
-      diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
-      return false;
-    }
-    names.emplace_back(reinterpret_cast<const char*>(name));
-    binary.push_back(IsBinaryType(sqlType));
-  }
-  return true;
-}
-
 }  // namespace
 
-bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
-                   OdbcDiagnostics& diagnostics) {
+bool DescribeResultColumns(SQLHSTMT statement, std::vector<std::string>& columns, std::vector<bool>& binary,
+                           OdbcDiagnostics& diagnostics) {
   columns.clear();
+  binary.clear();
   SQLSMALLINT count = 0;
   SQLRETURN rc = SQLNumResultCols(statement, &count);
   if (!SQL_SUCCEEDED(rc)) {
     diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
     return false;
   }
-  std::vector<bool> binary;
-  if (!DescribeColumns(statement, count, columns, binary, diagnostics)) return false;
-  if (count == 0) return true;
+  for (SQLUSMALLINT column = 1; column <= static_cast<SQLUSMALLINT>(count); ++column) {
+    SQLCHAR name[512] = {};
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    rc = SQLDescribeCol(statement, column, name, sizeof name, &nameLength, &sqlType, &size, &digits, &nullable);
+    if (!SQL_SUCCEEDED(rc)) {
+      diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
+      return false;
+    }
+    columns.emplace_back(reinterpret_cast<const char*>(name));
+    binary.push_back(IsBinaryType(sqlType));
+  }
+  return true;
+}
+
+bool ReadRows(SQLHSTMT statement, const std::vector<bool>& binary, DBManager::RowReceiver& receiver,
+              OdbcDiagnostics& diagnostics) {
+  if (binary.empty()) return true;
+  const size_t count = binary.size();
   // One row object serves every row, its strings keeping their room from row to row.
-  TabEntry row(std::vector<std::string>(static_cast<size_t>(count)));
+  TabEntry row{std::vector<std::string>(count)};
   for (;;) {
-    rc = SQLFetch(statement);
+    SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) return true;
     if (!SQL_SUCCEEDED(rc)) {
       diagnostics = ReadDiagnostics(SQL_HANDLE_STMT, statement, rc);
       return false;
     }
-    for (SQLSMALLINT i = 0; i < count; ++i) {
+    for (size_t i = 0; i < count; ++i) {
       if (!ReadValue(statement, static_cast<SQLUSMALLINT>(i + 1), binary[i], row[i], diagnostics)) return false;
     }
     if (!receiver.Row(row)) {
@@ -98,6 +97,13 @@ bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::ve
       return false;
     }
   }
+}
+
+bool ReadResultSet(SQLHSTMT statement, DBManager::RowReceiver& receiver, std::vector<std::string>& columns,
+                   OdbcDiagnostics& diagnostics) {
+  std::vector<bool> binary;
+  return DescribeResultColumns(statement, columns, binary, diagnostics) &&
+         ReadRows(statement, binary, receiver, diagnostics);
 }
 
 }  // namespace auralink::db

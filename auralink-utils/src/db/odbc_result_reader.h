@@ -18,6 +18,17 @@
 
 namespace auralink::db {
 
+// The names of the current result set's columns (or of a prepared statement's), and
+// whether each is described as binary. False with `diagnostics` set when a call fails.
+bool DescribeResultColumns(SQLHSTMT statement, std::vector<std::string>& columns, std::vector<bool>& binary,
+                           OdbcDiagnostics& diagnostics);
+
+// Hands the rows of the current result set to `receiver` one at a time; `binary` tells,
+// per column, which are read as hexadecimal. False with `diagnostics` set when a call fails
+// or the receiver stops.
+bool ReadRows(SQLHSTMT statement, const std::vector<bool>& binary, DBManager::RowReceiver& receiver,
+              OdbcDiagnostics& diagnostics);
+
 // Reads the column names of the current result set of `statement` into `columns`, then
 // hands its rows to `receiver` one at a time. False with `diagnostics` set when a call fails
 // or the receiver stops.

@@ -8,71 +8,15 @@
 #include <dialect_function_names.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <optional>
 #include <vector>
 
+#include "db/sql_lexing.h"
+
 namespace auralink::db {
 
 namespace {
-
-// Letters, digits, '_', '@', '#', '$' and every byte of a multi-byte character, looked up
-// in a table: the walk translates every query it sends.
-constexpr std::array<bool, 256> kWordChars = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 256; ++c)
-    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '@' ||
-               c == '#' || c == '$' || c >= 0x80;
-  return table;
-}();
-
-bool IsWordChar(char c) { return kWordChars[static_cast<unsigned char>(c)]; }
-
-// Whether a literal, quoted identifier or comment may start with `c`.
-bool MayOpenOpaque(char c) { return c == '\'' || c == '"' || c == '[' || c == '-' || c == '/'; }
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// SQL keywords and type names are ASCII.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
-bool IsLineComment(std::string_view sql, size_t pos) {
-  return sql[pos] == '-' && pos + 1 < sql.size() && sql[pos + 1] == '-';
-}
-
-// Length of the literal, quoted identifier or comment starting at `pos`, or 0 when none
-// starts there. An unterminated one runs to the end of the text.
-size_t OpaqueLength(std::string_view sql, size_t pos) {
-  char c = sql[pos];
-  auto until = [&](size_t from, std::string_view end) {
-    size_t found = sql.find(end, from);
-    return found == std::string_view::npos ? sql.size() - pos : found + end.size() - pos;
-  };
-  if (c == '\'' || c == '"' || c == '[') {
-    char close = c == '[' ? ']' : c;
-    size_t i = pos + 1;
-    while (i < sql.size()) {
-      if (sql[i] == close) {
-        if (i + 1 < sql.size() && sql[i + 1] == close) {  // doubled: an escaped quote
-          i += 2;
-          continue;
-        }
-        return i + 1 - pos;
-      }
-      ++i;
-    }
-    return sql.size() - pos;
-  }
-  if (IsLineComment(sql, pos)) return until(pos + 2, "\n");
-  if (c == '/' && pos + 1 < sql.size() && sql[pos + 1] == '*') return until(pos + 2, "*/");
-  return 0;
-}
 
 size_t SkipBlanks(std::string_view sql, size_t pos) {
   for (;;) {
@@ -86,7 +30,7 @@ size_t SkipBlanks(std::string_view sql, size_t pos) {
 }
 
 size_t WordEnd(std::string_view sql, size_t pos) {
-  while (pos < sql.size() && IsWordChar(sql[pos])) ++pos;
+  while (pos < sql.size() && IsSqlWordChar(sql[pos])) ++pos;
   return pos;
 }
 
@@ -208,10 +152,10 @@ std::string TranslateConvertForSqlite(std::string_view sql) {
       continue;
     }
     openLineComment = false;
-    if (!IsWordChar(sql[pos])) {
+    if (!IsSqlWordChar(sql[pos])) {
       // Copy the stretch up to the next word or literal in one piece.
       size_t end = pos + 1;
-      while (end < limit && !IsWordChar(sql[end]) && !MayOpenOpaque(sql[end])) ++end;
+      while (end < limit && !IsSqlWordChar(sql[end]) && !MayOpenOpaque(sql[end])) ++end;
       out.append(sql.substr(pos, end - pos));
       pos = end;
       continue;

@@ -21,6 +21,10 @@ class CProcessingManager {
   // line) the outputs are left as they were.
   int ProcessingObject(const char* agentName, LONG operation, const char* objectId, const char* stream,
                        LONG* opCount, SAFEARRAY** opArray, LONG* objCount, SAFEARRAY** objArray);
+  // The same for an identifier and a stream that are BSTRs already (null reads as empty):
+  // they reach the processing class as they are, without a conversion on the way.
+  int ProcessingObject(const char* agentName, LONG operation, BSTR objectId, BSTR stream, LONG* opCount,
+                       SAFEARRAY** opArray, LONG* objCount, SAFEARRAY** objArray);
 
   // Terminates and releases every agent's processing object, once a call under way into it
   // has returned; a program calls it before it ends its COM use. 0, after a trace line per

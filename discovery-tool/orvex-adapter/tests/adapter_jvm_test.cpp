@@ -165,7 +165,7 @@ TEST_F(JvmTest, ADiscoveryReachesOrvexAsTheCallsOfItsOperationsInOrder) {
                               "unregisterInstrumentation\t" + id + "\t-\t-",
                           }));
   EXPECT_FALSE(adapter.IsInitialized());
-  EXPECT_EQ(adapter.AddInstance(kInstance), 0);  // unregistered: refused before Java
+  EXPECT_EQ(adapter.AddInstance(auralink::platform::ToWide(kInstance)), 0);  // unregistered: refused before Java
 }
 
 TEST_F(JvmTest, HandleOperationSendsWhatProcessingReturnsAndStopsAtTheFirstFailure) {
@@ -290,7 +290,7 @@ TEST_F(JvmTest, ACallFromAnotherThreadAttachesItForTheCall) {
   Initialize(adapter);
   recordMark = Record().size();
   int result = -1;
-  std::thread caller([&] { result = adapter.SendEvent("<event from=\"thread\"/>"); });
+  std::thread caller([&] { result = adapter.SendEvent(L"<event from=\"thread\"/>"); });
   caller.join();
   EXPECT_EQ(result, 1) << NewTrace();
   EXPECT_EQ(NewRecords().size(), 1u);
@@ -315,9 +315,9 @@ TEST_F(JvmTest, ClassesMissingFromTheClassPathAreReportedAndTheRestWorks) {
     EXPECT_NE(out.find(line), std::string::npos) << line << out;
   EXPECT_EQ(out.find("ERROR - java class InstancesParameter not found"), std::string::npos);
 
-  EXPECT_EQ(adapter.SendEvent("<event/>"), 0);
+  EXPECT_EQ(adapter.SendEvent(L"<event/>"), 0);
   EXPECT_TRUE(Traced("Unable to send an event. Exception thrown: The java class EventsParameter is not bound"));
-  EXPECT_EQ(adapter.AddInstance(kInstance), 1);
+  EXPECT_EQ(adapter.AddInstance(auralink::platform::ToWide(kInstance)), 1);
 }
 
 }  // namespace

@@ -257,12 +257,12 @@ TEST_F(AdapterSettingsTest, TheFileLiesBesideTheTraceLog) {
 }
 
 TEST_F(AdapterSettingsTest, EveryCallBeforeInitializeIsRefusedWithItsLine) {
-  EXPECT_EQ(adapter.AddInstance("<a/>"), 0);
-  EXPECT_EQ(adapter.UpdateInstance("<a/>"), 0);
-  EXPECT_EQ(adapter.DeleteInstance("<a/>"), 0);
-  EXPECT_EQ(adapter.AddLink("<a/>"), 0);
-  EXPECT_EQ(adapter.DeleteLink("<a/>"), 0);
-  EXPECT_EQ(adapter.SendEvent("<a/>"), 0);
+  EXPECT_EQ(adapter.AddInstance(L"<a/>"), 0);
+  EXPECT_EQ(adapter.UpdateInstance(L"<a/>"), 0);
+  EXPECT_EQ(adapter.DeleteInstance(L"<a/>"), 0);
+  EXPECT_EQ(adapter.AddLink(L"<a/>"), 0);
+  EXPECT_EQ(adapter.DeleteLink(L"<a/>"), 0);
+  EXPECT_EQ(adapter.SendEvent(L"<a/>"), 0);
   EXPECT_EQ(adapter.BeginDiscovery(0), 0);
   EXPECT_EQ(adapter.CommitDiscovery(), 0);
   EXPECT_EQ(adapter.Terminate(), 0);

@@ -3,6 +3,7 @@
 #include <atlbase.h>
 #include <unistd.h>
 #include <windows.h>
+#include <auralink/platform/error_text.h>
 
 #include <cerrno>
 #include <cstdio>
