@@ -66,4 +66,22 @@ inline size_t OpaqueLength(std::string_view sql, size_t pos) {
   return 0;
 }
 
+// Past white space and comments from `pos`.
+inline size_t SkipBlanksAndComments(std::string_view sql, size_t pos) {
+  for (;;) {
+    while (pos < sql.size() && (sql[pos] == ' ' || (sql[pos] >= '\t' && sql[pos] <= '\r'))) ++pos;
+    if (pos < sql.size() && (sql[pos] == '-' || sql[pos] == '/') && OpaqueLength(sql, pos) > 0) {
+      pos += OpaqueLength(sql, pos);
+      continue;
+    }
+    return pos;
+  }
+}
+
+// The end of the word that starts at `pos`.
+inline size_t WordEnd(std::string_view sql, size_t pos) {
+  while (pos < sql.size() && IsSqlWordChar(sql[pos])) ++pos;
+  return pos;
+}
+
 }  // namespace auralink::db

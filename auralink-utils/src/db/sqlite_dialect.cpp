@@ -18,22 +18,6 @@ namespace auralink::db {
 
 namespace {
 
-size_t SkipBlanks(std::string_view sql, size_t pos) {
-  for (;;) {
-    while (pos < sql.size() && std::isspace(static_cast<unsigned char>(sql[pos]))) ++pos;
-    if (pos < sql.size() && (sql[pos] == '-' || sql[pos] == '/') && OpaqueLength(sql, pos) > 0) {
-      pos += OpaqueLength(sql, pos);
-      continue;
-    }
-    return pos;
-  }
-}
-
-size_t WordEnd(std::string_view sql, size_t pos) {
-  while (pos < sql.size() && IsSqlWordChar(sql[pos])) ++pos;
-  return pos;
-}
-
 // One parenthesised group outside literals and comments, in the order of its "(".
 struct Group {
   size_t open;
@@ -90,19 +74,19 @@ struct ConvertCall {
 
 // Recognises "CONVERT ( type [ (n) ] , argument )" with `pos` just past the word CONVERT.
 std::optional<ConvertCall> MatchConvert(std::string_view sql, size_t pos, GroupCursor& groups) {
-  pos = SkipBlanks(sql, pos);
+  pos = SkipBlanksAndComments(sql, pos);
   const Group* call = pos < sql.size() && sql[pos] == '(' ? groups.At(pos) : nullptr;
   if (!call || call->close == std::string_view::npos) return std::nullopt;
-  pos = SkipBlanks(sql, pos + 1);
+  pos = SkipBlanksAndComments(sql, pos + 1);
   size_t typeEnd = WordEnd(sql, pos);
   std::string_view type = sql.substr(pos, typeEnd - pos);
   const bool toBinary = EqualsIgnoringCase(type, "varbinary");
   if (!toBinary && !EqualsIgnoringCase(type, "uniqueidentifier")) return std::nullopt;
-  pos = SkipBlanks(sql, typeEnd);
+  pos = SkipBlanksAndComments(sql, typeEnd);
   if (toBinary && pos < sql.size() && sql[pos] == '(') {  // a length: "(16)" or "(max)"
     const Group* length = groups.At(pos);
     if (!length || length->close == std::string_view::npos) return std::nullopt;
-    pos = SkipBlanks(sql, length->close + 1);
+    pos = SkipBlanksAndComments(sql, length->close + 1);
   }
   // One comma directly inside: a second one brings a style argument, which is not a
   // conversion the module provides.

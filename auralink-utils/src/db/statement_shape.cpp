@@ -30,22 +30,6 @@ size_t SkipTo(std::string_view sql, size_t pos, const std::array<bool, 256>& sto
   return pos;
 }
 
-size_t SkipBlanksAndComments(std::string_view sql, size_t pos) {
-  for (;;) {
-    while (pos < sql.size() && std::isspace(static_cast<unsigned char>(sql[pos]))) ++pos;
-    if (pos < sql.size() && (sql[pos] == '-' || sql[pos] == '/') && OpaqueLength(sql, pos) > 0) {
-      pos += OpaqueLength(sql, pos);
-      continue;
-    }
-    return pos;
-  }
-}
-
-size_t WordEnd(std::string_view sql, size_t pos) {
-  while (pos < sql.size() && IsSqlWordChar(sql[pos])) ++pos;
-  return pos;
-}
-
 // Whether the '…' literal of `length` bytes at `pos` ends at its own closing quote; one that
 // runs to the end of the text does not.
 bool IsClosedLiteral(std::string_view sql, size_t pos, size_t length) {
