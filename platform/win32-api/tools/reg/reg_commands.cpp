@@ -150,26 +150,33 @@ class Query {
     LSTATUS status = ReadValues(key, values);
     if (status == ERROR_SUCCESS) status = ReadSubkeyNames(key, subkeys);
     if (status != ERROR_SUCCESS) return KeyFailure(name, status);
-    if (arguments_.valueName) {
-      // Found by its folded name, shown in the spelling it was stored in.
-      const std::string wanted = registry::FoldName(*arguments_.valueName);
-      for (const NamedValue& value : values) {
-        if (registry::FoldName(value.name) != wanted) continue;
-        printf("%s\n", name.Full().c_str());
-        PrintValue(value);
-        printf("\n");
-        return 0;
-      }
+    if (!PrintKeyBlock(name, values))
       return Fail(name.Full() + " has no value " + Quoted(ValueLabel(*arguments_.valueName)));
-    }
-    printf("%s\n", name.Full().c_str());
-    for (const NamedValue& value : values) PrintValue(value);
-    printf("\n");
-    for (const std::string& subkey : subkeys) printf("%s\n", name.Child(subkey).Full().c_str());
+    if (!arguments_.valueName)
+      for (const std::string& subkey : subkeys) printf("%s\n", name.Child(subkey).Full().c_str());
     return 0;
   }
 
  private:
+  // The key's name and its values, then a blank line; with /v only the value asked for
+  // (found by its folded name, shown in the spelling it was stored in), and nothing at
+  // all when the key lacks it: then false.
+  bool PrintKeyBlock(const KeyName& name, const std::vector<NamedValue>& values) {
+    const std::string wanted = arguments_.valueName ? registry::FoldName(*arguments_.valueName) : "";
+    bool printed = false;
+    for (const NamedValue& value : values) {
+      if (arguments_.valueName && registry::FoldName(value.name) != wanted) continue;
+      if (!printed) printf("%s\n", name.Full().c_str());
+      printed = true;
+      PrintValue(value);
+      if (arguments_.valueName) break;
+    }
+    if (!printed && arguments_.valueName) return false;
+    if (!printed) printf("%s\n", name.Full().c_str());
+    printf("\n");
+    return true;
+  }
+
   // One block per key, parents before children: its name, then its values (with /v the
   // one value, and only keys that have it).
   LSTATUS Walk(const KeyName& name, HKEY key) {
@@ -181,20 +188,7 @@ class Query {
       failedKey_ = name.Full();
       return status;
     }
-    if (arguments_.valueName) {
-      const std::string wanted = registry::FoldName(*arguments_.valueName);
-      for (const NamedValue& value : values) {
-        if (registry::FoldName(value.name) != wanted) continue;
-        printf("%s\n", name.Full().c_str());
-        PrintValue(value);
-        printf("\n");
-        ++matches_;
-      }
-    } else {
-      printf("%s\n", name.Full().c_str());
-      for (const NamedValue& value : values) PrintValue(value);
-      printf("\n");
-    }
+    if (PrintKeyBlock(name, values) && arguments_.valueName) ++matches_;
     for (const std::string& subkeyName : subkeys) {
       CRegKey subkey;
       status = subkey.Open(key, subkeyName.c_str(), KEY_READ);
