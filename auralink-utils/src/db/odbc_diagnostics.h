@@ -1,10 +1,6 @@
 // The diagnostic records that ODBC keeps on a handle after a call, as one line of text.
 #pragma once
-// unixODBC brings its own Windows types on Linux; the Windows SDK wants windows.h first.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sql.h>
+#include "db/odbc_api.h"
 
 #include <string>
 

@@ -2,12 +2,7 @@
 // when the owner goes, on every path. A connection handle is freed only after it has been
 // disconnected; OdbcConnection sees to that.
 #pragma once
-// unixODBC brings its own Windows types on Linux; the Windows SDK wants windows.h first.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sql.h>
-#include <sqlext.h>
+#include "db/odbc_api.h"
 
 #include <utility>
 

@@ -5,11 +5,7 @@
 // text form the driver gives it.
 #pragma once
 #include <auralink/db_manager.h>
-// unixODBC brings its own Windows types on Linux; the Windows SDK wants windows.h first.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sql.h>
+#include "db/odbc_api.h"
 
 #include <string>
 #include <vector>

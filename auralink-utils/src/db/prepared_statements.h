@@ -3,7 +3,7 @@
 // longest time gives way to a new one, so a caller sending ever new texts cannot grow the
 // connection without end. Belongs to one connection and goes before it disconnects.
 #pragma once
-#include <sql.h>
+#include "db/odbc_api.h"
 
 #include <cstddef>
 #include <list>

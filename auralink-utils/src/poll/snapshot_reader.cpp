@@ -1,10 +1,6 @@
 #include "poll/snapshot_reader.h"
 
-// unixODBC brings its own Windows types on Linux; the Windows SDK wants windows.h first.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sqlext.h>
+#include "db/odbc_api.h"
 
 #include "db/odbc_diagnostics.h"
 #include "db/odbc_handle.h"

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 namespace auralink::trace {
 
@@ -257,7 +258,10 @@ void AppendFormatted(std::string& out, const char* format, va_list args) {
         char single[2] = {0, 0};
         if (conversion == 'c' || conversion == 'C') {
           if (wide) {
-            const wchar_t both[2] = {static_cast<wchar_t>(va_arg(args, wint_t)), 0};
+            // A wint_t reaches the call promoted: to int where it is narrower (Windows), as itself
+            // where it is not (Linux).
+            using PromotedWint = std::conditional_t<(sizeof(wint_t) < sizeof(int)), int, wint_t>;
+            const wchar_t both[2] = {static_cast<wchar_t>(va_arg(args, PromotedWint)), 0};
             AppendWide(utf8, both);
             text = utf8.c_str();
           } else {
