@@ -35,19 +35,24 @@ ThreadEnvironment::~ThreadEnvironment() {
 }
 
 void AppendUtf16(std::u16string& out, std::wstring_view wide) {
-  size_t pairs = 0;
-  for (wchar_t c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
-  const size_t start = out.size();
-  out.resize(start + wide.size() + pairs);
-  char16_t* unit = out.data() + start;
-  for (wchar_t c : wide) {
-    auto code = static_cast<char32_t>(c);
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      *unit++ = static_cast<char16_t>(0xD800 + (code >> 10));
-      *unit++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-    } else {
-      *unit++ = static_cast<char16_t>(code);
+  if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {
+    // Windows: wide text is UTF-16 already.
+    out.append(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
+  } else {
+    size_t pairs = 0;
+    for (wchar_t c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
+    const size_t start = out.size();
+    out.resize(start + wide.size() + pairs);
+    char16_t* unit = out.data() + start;
+    for (wchar_t c : wide) {
+      auto code = static_cast<char32_t>(c);
+      if (code >= 0x10000) {
+        code -= 0x10000;
+        *unit++ = static_cast<char16_t>(0xD800 + (code >> 10));
+        *unit++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+      } else {
+        *unit++ = static_cast<char16_t>(code);
+      }
     }
   }
 }
