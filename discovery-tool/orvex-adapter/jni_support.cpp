@@ -34,17 +34,21 @@ ThreadEnvironment::~ThreadEnvironment() {
   }
 }
 
-void AppendUtf16(std::u16string& out, std::wstring_view wide) {
-  if constexpr (sizeof(wchar_t) == sizeof(char16_t)) {
+namespace {
+
+// A template, so that the branch for the other width of wchar_t is never instantiated.
+template <typename WideChar>
+void AppendWideAsUtf16(std::u16string& out, std::basic_string_view<WideChar> wide) {
+  if constexpr (sizeof(WideChar) == sizeof(char16_t)) {
     // Windows: wide text is UTF-16 already.
     out.append(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
   } else {
     size_t pairs = 0;
-    for (wchar_t c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
+    for (WideChar c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
     const size_t start = out.size();
     out.resize(start + wide.size() + pairs);
     char16_t* unit = out.data() + start;
-    for (wchar_t c : wide) {
+    for (WideChar c : wide) {
       auto code = static_cast<char32_t>(c);
       if (code >= 0x10000) {
         code -= 0x10000;
@@ -56,6 +60,10 @@ void AppendUtf16(std::u16string& out, std::wstring_view wide) {
     }
   }
 }
+
+}  // namespace
+
+void AppendUtf16(std::u16string& out, std::wstring_view wide) { AppendWideAsUtf16(out, wide); }
 
 void AppendUtf16(std::u16string& out, std::string_view utf8) {
   AppendUtf16(out, std::wstring_view(auralink::platform::ToWide(utf8)));
