@@ -1,9 +1,9 @@
 # The two set-up commands of a fresh Debian 12 machine:
 #   make demo   install what is missing, build, and run the main job on the embedded default
 #   make test   install what is missing, build, and run the whole test suite
-#   make package  the same, then the Debian package (auralink_<version>_<architecture>.deb)
-# and for Windows (x86-64, cross-compiled with mingw-w64 and checked under Wine):
-#   make windows
+# and beyond them:
+#   make package  the Debian package (auralink_<version>_<architecture>.deb)
+#   make windows  the build for Windows (x86-64, mingw-w64) and its check under Wine
 BUILD_DIR ?= build
 WINDOWS_BUILD_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
