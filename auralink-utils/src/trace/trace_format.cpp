@@ -76,12 +76,12 @@ void AppendSigned(std::string& out, long long value) {
 
 enum class Length { None, Char, Short, Long, LongLong, LongDouble, IntMax, Size, PtrDiff };
 
-// One conversion with flags, width or precision, written by the C library. `spec` holds it
+// One conversion with flags, width or precision, written by the C library. `directive` holds it
 // with any "*" already replaced by its number.
 template <class Value>
-void AppendThroughLibrary(std::string& out, const char* spec, Value value) {
+void AppendThroughLibrary(std::string& out, const char* directive, Value value) {
   char small[128];
-  const int needed = std::snprintf(small, sizeof small, spec, value);
+  const int needed = std::snprintf(small, sizeof small, directive, value);
   if (needed < 0) return;
   if (static_cast<size_t>(needed) < sizeof small) {
     out.append(small, static_cast<size_t>(needed));
@@ -89,7 +89,7 @@ void AppendThroughLibrary(std::string& out, const char* spec, Value value) {
   }
   const size_t start = out.size();
   out.resize(start + static_cast<size_t>(needed) + 1);
-  std::snprintf(out.data() + start, static_cast<size_t>(needed) + 1, spec, value);
+  std::snprintf(out.data() + start, static_cast<size_t>(needed) + 1, directive, value);
   out.resize(start + static_cast<size_t>(needed));
 }
 
@@ -194,7 +194,7 @@ void AppendFormatted(std::string& out, const char* format, va_list args) {
     }
     ++p;
     // The prefix followed by `tail`, for the C library.
-    auto spec = [&](const char* tail) {
+    auto directive = [&](const char* tail) {
       std::string text(prefix, prefixLength);
       text += tail;
       return text;
@@ -220,7 +220,7 @@ void AppendFormatted(std::string& out, const char* format, va_list args) {
         if (plain)
           AppendSigned(out, value);
         else
-          AppendThroughLibrary(out, spec("lld").c_str(), value);
+          AppendThroughLibrary(out, directive("lld").c_str(), value);
         break;
       }
       case 'u':
@@ -244,7 +244,7 @@ void AppendFormatted(std::string& out, const char* format, va_list args) {
           AppendHex(out, value, conversion == 'X');
         } else {
           const char tail[] = {'l', 'l', conversion, '\0'};
-          AppendThroughLibrary(out, spec(tail).c_str(), value);
+          AppendThroughLibrary(out, directive(tail).c_str(), value);
         }
         break;
       }
@@ -287,11 +287,11 @@ void AppendFormatted(std::string& out, const char* format, va_list args) {
         if (plain)
           out += text;
         else
-          AppendThroughLibrary(out, spec("s").c_str(), text);
+          AppendThroughLibrary(out, directive("s").c_str(), text);
         break;
       }
       case 'p':
-        AppendThroughLibrary(out, spec("p").c_str(), va_arg(args, void*));
+        AppendThroughLibrary(out, directive("p").c_str(), va_arg(args, void*));
         break;
       case 'f':
       case 'F':
@@ -303,9 +303,9 @@ void AppendFormatted(std::string& out, const char* format, va_list args) {
       case 'A': {
         const char tail[] = {'L', conversion, '\0'};
         if (length == Length::LongDouble)
-          AppendThroughLibrary(out, spec(tail).c_str(), va_arg(args, long double));
+          AppendThroughLibrary(out, directive(tail).c_str(), va_arg(args, long double));
         else
-          AppendThroughLibrary(out, spec(tail + 1).c_str(), va_arg(args, double));
+          AppendThroughLibrary(out, directive(tail + 1).c_str(), va_arg(args, double));
         break;
       }
       case 'n':
