@@ -4,6 +4,7 @@
 # and beyond them:
 #   make package  the Debian package (auralink_<version>_<architecture>.deb)
 #   make windows  the build for Windows (x86-64, mingw-w64) and its check under Wine
+#   make test-windows  the tests of that build under Wine
 BUILD_DIR ?= build
 WINDOWS_BUILD_DIR ?= build-windows
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -15,7 +16,8 @@ DEBIAN_PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev \
 
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64
 
-.PHONY: all deps configure build test demo test-asan test-tsan install package clean windows windows-deps
+.PHONY: all deps configure build test demo test-asan test-tsan install package clean windows windows-deps \
+	test-windows
 
 all: build
 
@@ -36,13 +38,21 @@ deps:
 windows-deps:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)"
 
+WINDOWS_CMAKE := cmake -S . -B $(WINDOWS_BUILD_DIR) \
+	-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+
 # The modules and programs for Windows in $(WINDOWS_BUILD_DIR)/bin, then their check under
 # Wine against the Linux build (which makes the stand-in repository and the reference).
 windows: build windows-deps
-	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
-	  -DCMAKE_BUILD_TYPE=Release
+	$(WINDOWS_CMAKE)
 	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
 	scripts/windows-check.sh $(WINDOWS_BUILD_DIR) $(BUILD_DIR)
+
+# The same build with its tests, run under Wine in a fresh prefix.
+test-windows: deps windows-deps
+	$(WINDOWS_CMAKE) -DAURALINK_WINDOWS_TESTS=ON
+	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
+	scripts/windows-tests.sh $(WINDOWS_BUILD_DIR) -j $(JOBS)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DAURALINK_SANITIZE=$(SANITIZE)

@@ -20,20 +20,13 @@ work=$win/wine-check
 rm -rf "$work"
 mkdir -p "$work"
 
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine's helper processes (wineserver, services.exe, explorer) outlive the command that
-# started them and keep its output open: every wine command writes to a file, never to a
-# pipe or to make's output, and the prefix's server is stopped at the end.
-wineserver -p </dev/null >"$work/wineserver.log" 2>&1 &
-trap 'wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true' EXIT
+. "$(dirname "$0")/wine-prefix.sh"
+start_wine_prefix "$work"
 run_wine() {  # run_wine LOG PROGRAM ARGS...: the program's status; its output in LOG
   local log=$1
   shift
   wine "$@" </dev/null >"$log" 2>&1
 }
-run_wine "$work/wineboot.log" wineboot --init || true
 
 fail() {
   echo "windows-check: FAILED: $*" >&2

@@ -158,8 +158,8 @@ HRESULT CallSlot(I* object, size_t slot) {
 }
 
 // A dual-interface object that records which of its methods ran.
-template <class I, const auralink::platform::DispatchTable* table>
-class Probe : public IDispatchImpl<I, &InterfaceId<I>::value, &GUID_NULL, table> {
+template <class I, const IID* iid, const auralink::platform::DispatchTable* table>
+class Probe : public IDispatchImpl<I, iid, &GUID_NULL, table> {
  public:
   STDMETHOD(QueryInterface)(REFIID, void** ppv) override {
     *ppv = this;
@@ -176,7 +176,7 @@ class Probe : public IDispatchImpl<I, &InterfaceId<I>::value, &GUID_NULL, table>
   }
 };
 
-class ListeningProbe : public Probe<IListening, &kListeningDispatch> {
+class ListeningProbe : public Probe<IListening, &IID_IListening, &kListeningDispatch> {
  public:
   STDMETHOD(Initialize)(BSTR) override { return Record("Initialize"); }
   STDMETHOD(Start)() override { return Record("Start"); }
@@ -184,7 +184,7 @@ class ListeningProbe : public Probe<IListening, &kListeningDispatch> {
   STDMETHOD(Terminate)() override { return Record("Terminate"); }
 };
 
-class ProcessingProbe : public Probe<IProcessing, &kProcessingDispatch> {
+class ProcessingProbe : public Probe<IProcessing, &IID_IProcessing, &kProcessingDispatch> {
  public:
   STDMETHOD(Initialize)(BSTR) override { return Record("Initialize"); }
   STDMETHOD(ProcessingObject)(LONG, BSTR, BSTR, LONG*, SAFEARRAY**, LONG*, SAFEARRAY**) override {
@@ -193,7 +193,7 @@ class ProcessingProbe : public Probe<IProcessing, &kProcessingDispatch> {
   STDMETHOD(Terminate)() override { return Record("Terminate"); }
 };
 
-class DiscoveryProbe : public Probe<IDiscovery, &kDiscoveryDispatch> {
+class DiscoveryProbe : public Probe<IDiscovery, &IID_IDiscovery, &kDiscoveryDispatch> {
  public:
   STDMETHOD(Initialize)(BSTR) override { return Record("Initialize"); }
   STDMETHOD(GetInstance)(BSTR, LONG, SAFEARRAY**, BSTR*) override { return Record("GetInstance"); }
@@ -201,7 +201,7 @@ class DiscoveryProbe : public Probe<IDiscovery, &kDiscoveryDispatch> {
   STDMETHOD(Terminate)() override { return Record("Terminate"); }
 };
 
-class HubProbe : public Probe<IHub, &kHubDispatch> {
+class HubProbe : public Probe<IHub, &IID_IHub, &kHubDispatch> {
  public:
   STDMETHOD(Unsubscribe)(LONG) override { return Record("Unsubscribe"); }
   STDMETHOD(Subscribe)(IHubSink*, LONG*) override { return Record("Subscribe"); }
@@ -228,7 +228,7 @@ void ExpectSlotsMatchTable(const auralink::platform::DispatchTable& table, std::
     ASSERT_EQ(probe.GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << expected[i];
     EXPECT_EQ(id, static_cast<DISPID>(i + 1)) << expected[i];
   }
-  EXPECT_TRUE(IsEqualIID(*table.iid, InterfaceId<typename ProbeType::_DualInterface>::value));
+  EXPECT_TRUE(IsEqualIID(*table.iid, __uuidof(typename ProbeType::_DualInterface)));
 }
 
 TEST(ContractShapes, DualInterfacesKeepTheIdlSlotOrderAndDispatchIdentifiers) {

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <test_sandbox.h>
+#include <module_function.h>
 #include <windows.h>
 
 #include <string>
@@ -161,8 +162,8 @@ struct Counts {
 Counts TestProcessingCounts() {
   Counts counts;
   HMODULE module = LoadLibraryA(AURALINK_TEST_PROCESSING_MODULE);  // loaded already by the COM runtime
-  auto function = module ? reinterpret_cast<TestProcessingCountsFunction>(
-                               GetProcAddress(module, TEST_PROCESSING_COUNTS_FUNCTION))
+  auto function = module ? auralink::testing::ModuleFunction<TestProcessingCountsFunction>(
+                               module, TEST_PROCESSING_COUNTS_FUNCTION)
                          : nullptr;
   if (function) function(&counts.live, &counts.terminations);
   return counts;

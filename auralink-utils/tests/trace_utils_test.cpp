@@ -4,7 +4,8 @@
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
-#include <unistd.h>
+#include <auralink/platform/calendar.h>
+#include <windows.h>
 
 #include <climits>
 #include <cstdint>
@@ -235,11 +236,11 @@ TEST_F(TraceTest, EachLineIsOneWriteWithTheHeader) {
             10)
       << lines[3];
   EXPECT_EQ(lines[3].substr(0, 24).find(' ', 11), 23u) << lines[3];  // three digits of milliseconds
-  EXPECT_EQ(thread, static_cast<unsigned>(gettid()));
+  EXPECT_EQ(thread, static_cast<unsigned>(GetCurrentThreadId()));
   EXPECT_EQ(level, 0);
   EXPECT_STREQ(text, "line 4");
   tm local{};
-  localtime_r(&before, &local);
+  ASSERT_TRUE(auralink::platform::LocalCalendar(before, local));
   EXPECT_EQ(year, local.tm_year + 1900);
   EXPECT_EQ(month, local.tm_mon + 1);
 }

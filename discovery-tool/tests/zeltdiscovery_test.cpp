@@ -11,6 +11,7 @@
 #include <objbase.h>
 #include <sys/wait.h>
 #include <test_sandbox.h>
+#include <module_function.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -59,7 +60,7 @@ class ZeltdiscoveryTest : public ::testing::Test {
     for (const char* module : {TOUCHPOINT_MODULE, QUILLON_MODULE}) {
       HMODULE library = LoadLibraryA(module);
       auto registerServer =
-          library ? reinterpret_cast<RegisterFunction>(GetProcAddress(library, "DllRegisterServer")) : nullptr;
+          library ? auralink::testing::ModuleFunction<RegisterFunction>(library, "DllRegisterServer") : nullptr;
       ASSERT_TRUE(registerServer && SUCCEEDED(registerServer())) << module;
     }
     std::string error;

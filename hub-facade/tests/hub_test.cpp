@@ -6,6 +6,7 @@
 #include <auralink/interfaces.h>
 #include <auralink/payload_arrays.h>
 #include <gtest/gtest.h>
+#include <module_function.h>
 #include <objbase.h>
 #include <windows.h>
 
@@ -27,7 +28,7 @@ class HubTest : public ::testing::Test {
   void SetUp() override {
     module_ = LoadLibraryA(TOUCHPOINT_MODULE);
     ASSERT_TRUE(module_);
-    auto registerServer = reinterpret_cast<EntryPoint>(GetProcAddress(module_, "DllRegisterServer"));
+    auto registerServer = auralink::testing::ModuleFunction<EntryPoint>(module_, "DllRegisterServer");
     ASSERT_TRUE(registerServer);
     ASSERT_EQ(registerServer(), S_OK);
   }
@@ -79,7 +80,7 @@ TEST_F(HubTest, RegistrationDescribesTheClassAndItsTypeLibrary) {
   EXPECT_EQ(RegistryValue(classKey + "\\TypeLib", nullptr), libid);
   EXPECT_EQ(RegistryValue("TypeLib\\" + libid + "\\1.0", nullptr), "Touchpoint 1.0 Type Library");
 
-  auto unregisterServer = reinterpret_cast<EntryPoint>(GetProcAddress(module_, "DllUnregisterServer"));
+  auto unregisterServer = auralink::testing::ModuleFunction<EntryPoint>(module_, "DllUnregisterServer");
   ASSERT_EQ(unregisterServer(), S_OK);
   EXPECT_EQ(RegistryValue("Touchpoint.Hub", nullptr), "<no key>");
   EXPECT_EQ(RegistryValue(classKey, nullptr), "<no key>");
@@ -227,7 +228,7 @@ struct OuterUnknown : IUnknown {
 };
 
 TEST_F(HubTest, AggregationAndModuleLifetime) {
-  auto canUnloadNow = reinterpret_cast<EntryPoint>(GetProcAddress(module_, "DllCanUnloadNow"));
+  auto canUnloadNow = auralink::testing::ModuleFunction<EntryPoint>(module_, "DllCanUnloadNow");
   ASSERT_TRUE(canUnloadNow);
   EXPECT_EQ(canUnloadNow(), S_OK);
 

@@ -4,33 +4,35 @@
 // number goes to "pushed". With a count of 0 it only forwards what the journal still
 // holds, then ends.
 //   queue_crash_child <folder> <count>
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "operation_queue.h"
 
 namespace {
 
-void AppendLine(int fd, const std::string& text) {
+// Each line reaches the system before the function returns, so a kill cannot take it back.
+void AppendLine(std::FILE* file, const std::string& text) {
   const std::string line = text + "\n";
-  if (write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::_Exit(3);
+  if (std::fwrite(line.data(), 1, line.size(), file) != line.size() || std::fflush(file) != 0) std::_Exit(3);
 }
+
+void SleepMilliseconds(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 class NumberWriter : public OperationForwarder {
  public:
-  explicit NumberWriter(int fd) : fd_(fd) {}
+  explicit NumberWriter(std::FILE* file) : file_(file) {}
   int Forward(const QueuedOperation& op) override {
-    usleep(3000);
-    AppendLine(fd_, op.id);
+    SleepMilliseconds(3);
+    AppendLine(file_, op.id);
     return 1;
   }
 
  private:
-  int fd_;
+  std::FILE* file_;
 };
 
 }  // namespace
@@ -39,9 +41,9 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   const std::string folder = argv[1];
   const int count = std::atoi(argv[2]);
-  const int delivered = open((folder + "/delivered").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  const int pushed = open((folder + "/pushed").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-  if (delivered < 0 || pushed < 0) return 2;
+  std::FILE* delivered = std::fopen((folder + "/delivered").c_str(), "ab");
+  std::FILE* pushed = std::fopen((folder + "/pushed").c_str(), "ab");
+  if (!delivered || !pushed) return 2;
 
   NumberWriter writer(delivered);
   OperationQueue queue(std::make_unique<OperationJournal>(folder, "CrashLst"));
@@ -49,7 +51,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i <= count; ++i) {
     if (!queue.Push(7, std::to_string(i), "event " + std::to_string(i))) return 1;
     AppendLine(pushed, std::to_string(i));
-    usleep(1000);
+    SleepMilliseconds(1);
   }
   return queue.Close(60000) == 0 ? 0 : 1;
 }

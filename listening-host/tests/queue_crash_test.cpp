@@ -1,28 +1,19 @@
-// A process killed with SIGKILL while it pushes and forwards, then started again: every
+// A process killed (SIGKILL, TerminateProcess) while it pushes and forwards, then started again: every
 // operation whose push returned is delivered at least once.
+#include <child_program.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <test_sandbox.h>
-#include <unistd.h>
 
-#include <csignal>
+#include <chrono>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
 
+using auralink::testing::ChildProgram;
 using auralink::testing::TestSandbox;
-
-pid_t Spawn(const std::string& folder, int count) {
-  const std::string countText = std::to_string(count);
-  const pid_t child = fork();
-  if (child == 0) {
-    execl(QUEUE_CRASH_CHILD, QUEUE_CRASH_CHILD, folder.c_str(), countText.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return child;
-}
 
 std::vector<int> Numbers(const std::string& path) {
   std::istringstream in(TestSandbox::ReadFile(path));
@@ -31,10 +22,11 @@ std::vector<int> Numbers(const std::string& path) {
   return numbers;
 }
 
-int ExitCode(pid_t child) {
-  int status = 0;
-  if (waitpid(child, &status, 0) != child) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+// Waits up to `limit` until `path` holds at least `count` numbers.
+void WaitForNumbers(const std::string& path, size_t count, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (Numbers(path).size() < count && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
 }
 
 TEST(QueueCrash, AKilledProcessDeliversEveryPushedOperationAfterItsRestart) {
@@ -43,21 +35,20 @@ TEST(QueueCrash, AKilledProcessDeliversEveryPushedOperationAfterItsRestart) {
   const std::string pushed = sandbox.Path("pushed");
 
   // Kill it twice at different points, the second time while it still replays.
-  const pid_t first = Spawn(sandbox.Dir(), 400);
-  ASSERT_GT(first, 0);
-  for (int i = 0; i < 1000 && Numbers(delivered).size() < 60; ++i) usleep(5000);
-  kill(first, SIGKILL);
-  ASSERT_EQ(-SIGKILL, ExitCode(first));
+  ChildProgram first(QUEUE_CRASH_CHILD, {sandbox.Dir(), "400"});
+  ASSERT_TRUE(first.Started());
+  WaitForNumbers(delivered, 60, std::chrono::seconds(5));
+  first.Kill();
+  ASSERT_EQ(ChildProgram::kKilled, first.Wait());
   const size_t pushedBeforeKill = Numbers(pushed).size();
   ASSERT_GT(pushedBeforeKill, Numbers(delivered).size()) << "the kill should come with operations still queued";
 
-  const pid_t second = Spawn(sandbox.Dir(), 0);
-  const size_t deliveredBefore = Numbers(delivered).size();
-  for (int i = 0; i < 1000 && Numbers(delivered).size() < deliveredBefore + 10; ++i) usleep(2000);
-  kill(second, SIGKILL);
-  ExitCode(second);
+  ChildProgram second(QUEUE_CRASH_CHILD, {sandbox.Dir(), "0"});
+  WaitForNumbers(delivered, Numbers(delivered).size() + 10, std::chrono::seconds(2));
+  second.Kill();
+  second.Wait();
 
-  ASSERT_EQ(0, ExitCode(Spawn(sandbox.Dir(), 0)));
+  ASSERT_EQ(0, ChildProgram(QUEUE_CRASH_CHILD, {sandbox.Dir(), "0"}).Wait());
 
   const std::vector<int> deliveredNumbers = Numbers(delivered);
   const std::set<int> deliveredSet(deliveredNumbers.begin(), deliveredNumbers.end());

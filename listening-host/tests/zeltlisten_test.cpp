@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <test_sandbox.h>
+#include <module_function.h>
 #include <unistd.h>
 #include <windows.h>
 
@@ -42,7 +43,7 @@ class ZeltlistenTest : public ::testing::Test {
     for (const char* module : {TOUCHPOINT_MODULE, MARROWBY_MODULE}) {
       HMODULE library = LoadLibraryA(module);
       auto registerServer =
-          library ? reinterpret_cast<RegisterFunction>(GetProcAddress(library, "DllRegisterServer")) : nullptr;
+          library ? auralink::testing::ModuleFunction<RegisterFunction>(library, "DllRegisterServer") : nullptr;
       ASSERT_TRUE(registerServer && SUCCEEDED(registerServer())) << module;
     }
     orvex::testing::WriteAgentSettings(kAgent, sandbox.Dir());

@@ -6,6 +6,7 @@
 #include <auralink/guids.h>
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
+#include <module_function.h>
 #include <windows.h>
 #include <objbase.h>
 #include <sqlite3.h>
@@ -81,7 +82,8 @@ void QuillonEnvironment::SetUp() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 
   HMODULE module = LoadLibraryA(QUILLON_MODULE);
-  auto registerServer = module ? reinterpret_cast<RegisterFunction>(GetProcAddress(module, "DllRegisterServer")) : nullptr;
+  auto registerServer =
+      module ? auralink::testing::ModuleFunction<RegisterFunction>(module, "DllRegisterServer") : nullptr;
   ASSERT_TRUE(registerServer && SUCCEEDED(registerServer())) << "cannot register " << QUILLON_MODULE;
 
   std::string error;

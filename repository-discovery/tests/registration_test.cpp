@@ -11,6 +11,7 @@
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <module_function.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -33,8 +34,8 @@ struct Module {
     HMODULE module = LoadLibraryA(path.c_str());
     EXPECT_TRUE(module) << path;
     if (!module) return;
-    registerServer = reinterpret_cast<EntryPoint>(GetProcAddress(module, "DllRegisterServer"));
-    unregisterServer = reinterpret_cast<EntryPoint>(GetProcAddress(module, "DllUnregisterServer"));
+    registerServer = auralink::testing::ModuleFunction<EntryPoint>(module, "DllRegisterServer");
+    unregisterServer = auralink::testing::ModuleFunction<EntryPoint>(module, "DllUnregisterServer");
   }
   EntryPoint registerServer = nullptr;
   EntryPoint unregisterServer = nullptr;
@@ -242,7 +243,7 @@ TEST_F(RegistrationTest, AnAgentRecordOfAnotherProductStopsUnregistrationBeforeT
 TEST_F(RegistrationTest, ARegistryThatCannotBeWrittenFailsTheRegistration) {
   // A registry file whose folder is a plain file cannot be written, even by root.
   TestSandbox::WriteFile(sandbox_.Path("not-a-folder"), "");
-  setenv("AURALINK_REGISTRY", sandbox_.Path("not-a-folder/registry.reg").c_str(), 1);
+  TestSandbox::SetVariable("AURALINK_REGISTRY", sandbox_.Path("not-a-folder/registry.reg").c_str());
   const HRESULT hr = module_.registerServer();
   EXPECT_TRUE(FAILED(hr));
   EXPECT_EQ((static_cast<unsigned>(hr) >> 16) & 0x7FFF, static_cast<unsigned>(FACILITY_WIN32)) << std::hex << hr;

@@ -8,6 +8,7 @@
 #include <auralink/hub_components.h>
 #include <auralink/interfaces.h>
 #include <gtest/gtest.h>
+#include <module_function.h>
 #include <objbase.h>
 #include <windows.h>
 
@@ -46,7 +47,7 @@ class ListeningTest : public StandInRepositoryTest {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HMODULE module = LoadLibraryA(DUNMERE_MODULE);
     ASSERT_TRUE(module);
-    auto registerServer = reinterpret_cast<EntryPoint>(GetProcAddress(module, "DllRegisterServer"));
+    auto registerServer = auralink::testing::ModuleFunction<EntryPoint>(module, "DllRegisterServer");
     ASSERT_TRUE(registerServer);
     ASSERT_EQ(registerServer(), S_OK);
   }

@@ -13,6 +13,7 @@
 #include <auralink/interfaces.h>
 #include <auralink/processing_manager.h>
 #include <gtest/gtest.h>
+#include <module_function.h>
 #include <objbase.h>
 
 #include <ctime>
@@ -44,7 +45,7 @@ typedef HRESULT(STDAPICALLTYPE* EntryPoint)();
 // Calls one of a module's registration entry points.
 HRESULT CallEntryPoint(const char* modulePath, const char* name) {
   HMODULE module = LoadLibraryA(modulePath);
-  auto entryPoint = module ? reinterpret_cast<EntryPoint>(GetProcAddress(module, name)) : nullptr;
+  auto entryPoint = module ? auralink::testing::ModuleFunction<EntryPoint>(module, name) : nullptr;
   return entryPoint ? entryPoint() : E_UNEXPECTED;
 }
 

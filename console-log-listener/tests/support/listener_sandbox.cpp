@@ -1,4 +1,5 @@
 #include "listener_sandbox.h"
+#include <module_function.h>
 
 #include <auralink/conf_repository.h>
 #include <auralink/trace_utils.h>
@@ -23,19 +24,27 @@ constexpr const char* kCautilVariables[] = {"CAUTIL_CONSOLE_LOG", "CAUTIL_DELAY_
 
 }  // namespace
 
-ListenerSandbox::ListenerSandbox() : savedPath_(Saved("PATH")), savedTmpdir_(Saved("TMPDIR")) {
+#ifdef _WIN32
+constexpr char kPathSeparator = ';';
+constexpr const char* kTemporaryFolderVariable = "TMP";
+#else
+constexpr char kPathSeparator = ':';
+constexpr const char* kTemporaryFolderVariable = "TMPDIR";
+#endif
+
+ListenerSandbox::ListenerSandbox() : savedPath_(Saved("PATH")), savedTmpdir_(Saved(kTemporaryFolderVariable)) {
   CTraceUtils::GetInstance()->LogInitAppend(sandbox_.TraceFile().c_str(), -1, 0, -1);
-  setenv("PATH", (std::string(CAUTIL_FOLDER) + ":" + savedPath_).c_str(), 1);
-  setenv("TMPDIR", sandbox_.Dir().c_str(), 1);
-  for (const char* name : kCautilVariables) unsetenv(name);
-  setenv("CAUTIL_CONSOLE_LOG", sandbox_.Path("console.log").c_str(), 1);
+  SetVariable("PATH", (std::string(CAUTIL_FOLDER) + kPathSeparator + savedPath_).c_str());
+  SetVariable(kTemporaryFolderVariable, sandbox_.Dir().c_str());
+  for (const char* name : kCautilVariables) SetVariable(name, nullptr);
+  SetVariable("CAUTIL_CONSOLE_LOG", sandbox_.Path("console.log").c_str());
 }
 
 ListenerSandbox::~ListenerSandbox() {
   CTraceUtils::GetInstance()->Close();
   SetVariable("PATH", savedPath_.empty() ? nullptr : savedPath_.c_str());
-  SetVariable("TMPDIR", savedTmpdir_.empty() ? nullptr : savedTmpdir_.c_str());
-  for (const char* name : kCautilVariables) unsetenv(name);
+  SetVariable(kTemporaryFolderVariable, savedTmpdir_.empty() ? nullptr : savedTmpdir_.c_str());
+  for (const char* name : kCautilVariables) SetVariable(name, nullptr);
 }
 
 void ListenerSandbox::AddMessage(std::time_t when, const std::string& node, const std::string& user,
@@ -45,11 +54,7 @@ void ListenerSandbox::AddMessage(std::time_t when, const std::string& node, cons
 }
 
 void ListenerSandbox::SetVariable(const char* name, const char* value) {
-  if (value) {
-    setenv(name, value, 1);
-  } else {
-    unsetenv(name);
-  }
+  auralink::testing::TestSandbox::SetVariable(name, value);
 }
 
 std::string ListenerSandbox::Trace() const {
@@ -99,7 +104,7 @@ HRESULT CallModule(const char* entryPoint) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     return LoadLibraryA(MARROWBY_MODULE);
   }();
-  auto function = module ? reinterpret_cast<EntryPoint>(GetProcAddress(module, entryPoint)) : nullptr;
+  auto function = module ? auralink::testing::ModuleFunction<EntryPoint>(module, entryPoint) : nullptr;
   return function ? function() : E_UNEXPECTED;
 }
 

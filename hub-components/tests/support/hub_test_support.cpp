@@ -4,6 +4,7 @@
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
 #include <gtest/gtest.h>
+#include <module_function.h>
 #include <windows.h>
 #include <objbase.h>
 #include <windows.h>
@@ -25,8 +26,8 @@ HubSandbox::HubSandbox() {
     ADD_FAILURE() << "cannot load " << FAKE_AGENT_MODULE;
     return;
   }
-  auto registerServer = reinterpret_cast<RegisterFunction>(GetProcAddress(module, "DllRegisterServer"));
-  journal_ = reinterpret_cast<FakeAgentJournalFunction>(GetProcAddress(module, FAKE_AGENT_JOURNAL_FUNCTION));
+  auto registerServer = auralink::testing::ModuleFunction<RegisterFunction>(module, "DllRegisterServer");
+  journal_ = auralink::testing::ModuleFunction<FakeAgentJournalFunction>(module, FAKE_AGENT_JOURNAL_FUNCTION);
   if (!registerServer || FAILED(registerServer()) || !journal_) ADD_FAILURE() << "cannot register " << FAKE_AGENT_MODULE;
 }
 
