@@ -58,8 +58,17 @@ HRESULT RegisterTypeLibrary(REFGUID libid, WORD major, WORD minor, const char* /
 }
 
 HRESULT UnregisterTypeLibrary(REFGUID libid, WORD major, WORD minor, const TypeLibraryInterface* /*interfaces*/) {
-  HRESULT hr = UnRegisterTypeLib(libid, major, minor, LOCALE_NEUTRAL, SYS_WIN64);
-  // A library that is not registered is already where unregistration leads.
+  // A library that is not registered is already where unregistration leads. Asked first,
+  // because UnRegisterTypeLib's answer for one differs between systems (Windows reports
+  // TYPE_E_REGISTRYACCESS, Wine E_INVALIDARG), and E_INVALIDARG could mean anything.
+  BSTR registered = nullptr;
+  HRESULT hr = QueryPathOfRegTypeLib(libid, major, minor, LOCALE_NEUTRAL, &registered);
+  SysFreeString(registered);
+  if (hr == TYPE_E_LIBNOTREGISTERED) {
+    com::SetRegistrarErrorText({});
+    return S_OK;
+  }
+  hr = UnRegisterTypeLib(libid, major, minor, LOCALE_NEUTRAL, SYS_WIN64);
   if (hr == TYPE_E_LIBNOTREGISTERED || hr == TYPE_E_REGISTRYACCESS) hr = S_OK;
   if (FAILED(hr)) return Failure(hr, "cannot unregister the type library " + GuidToString(libid));
   com::SetRegistrarErrorText({});
