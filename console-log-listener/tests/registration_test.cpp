@@ -10,11 +10,11 @@
 #include <objbase.h>
 
 #include <cstring>
-#include <filesystem>
 
 #include "agent_defaults.h"
 #include "listener_sandbox.h"
 #include <auralink/platform/guid_text.h>
+#include <auralink/platform/module_path.h>
 
 namespace marrowby::testing {
 namespace {
@@ -33,11 +33,11 @@ class RegistrationTest : public ::testing::Test {
 
 TEST_F(RegistrationTest, RegisteringWritesTheAgentDefaultsBesideTheModuleAndRegisteringAgainResetsTheProgress) {
   ASSERT_EQ(CallModule("DllRegisterServer"), S_OK);
-  const std::string folder = std::filesystem::path(MARROWBY_MODULE).parent_path().string();
+  const std::string folder = auralink::platform::FolderOfPath(ModuleFile());
   const std::string agent = config::AgentKey("MarrowbyLst");
   const std::string log = config::EventLogKey("MarrowbyLst", "TNGlog");
   const std::string instrumentation = config::InstrumentationKey("MarrowbyLst");
-  EXPECT_EQ(Text(agent, "LogFileName"), folder + "/MarrowbyLst.log");
+  EXPECT_EQ(Text(agent, "LogFileName"), auralink::platform::JoinPath(folder, "MarrowbyLst.log"));
   EXPECT_EQ(Text(agent, "ProcessingID"), auralink::platform::GuidToString(CLSID_MarrowbyProcessing, false));
   EXPECT_EQ(Text(agent, "ListeningID"), auralink::platform::GuidToString(CLSID_MarrowbyListening, false));
   EXPECT_EQ(Text(log, "RefreshTime"), "60");
@@ -49,7 +49,7 @@ TEST_F(RegistrationTest, RegisteringWritesTheAgentDefaultsBesideTheModuleAndRegi
   EXPECT_EQ(Text(instrumentation, "instrumentation.name"), "TNG INSTRUMENTATION");
   EXPECT_EQ(Text(instrumentation, "instrumentation.authenticate.sign"), "KWZmark");
   EXPECT_EQ(Text(instrumentation, "instrumentation.authenticate.certificate"), "KWZattestation");
-  EXPECT_EQ(Text(instrumentation, "instrumentation.classes.filename"), folder + "/tng.scl");
+  EXPECT_EQ(Text(instrumentation, "instrumentation.classes.filename"), auralink::platform::JoinPath(folder, "tng.scl"));
   EXPECT_FALSE(KeyExists(config::JoinKey(config::EventListeningKey("MarrowbyLst"), "SubnetMask")));
   EXPECT_TRUE(KeyExists(std::string(auralink::kAgentRegistryKey) + "\\MarrowbyLst"));
   EXPECT_TRUE(ClassRegistered(L"Marrowby.Listening"));

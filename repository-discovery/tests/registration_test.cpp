@@ -14,11 +14,13 @@
 #include <module_function.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "agent_defaults.h"
 #include "registry_test_helpers.h"
 #include <auralink/platform/guid_text.h>
+#include <auralink/platform/module_path.h>
 
 namespace quillon::testing {
 namespace {
@@ -36,21 +38,30 @@ struct Module {
     if (!module) return;
     registerServer = auralink::testing::ModuleFunction<EntryPoint>(module, "DllRegisterServer");
     unregisterServer = auralink::testing::ModuleFunction<EntryPoint>(module, "DllUnregisterServer");
+    char loaded[MAX_PATH] = "";
+    GetModuleFileNameA(module, loaded, sizeof loaded);
+    file = loaded;
   }
+  // The module's path as the system gives it, which is the one it registers (on Windows a
+  // drive letter and backslashes, whatever the path it was loaded by).
+  std::string Folder() const { return auralink::platform::FolderOfPath(file); }
+
   EntryPoint registerServer = nullptr;
   EntryPoint unregisterServer = nullptr;
+  std::string file;
 };
 
-std::string BuiltModuleFolder() { return std::filesystem::path(QUILLON_MODULE).parent_path().string(); }
-
 // A key and everything below it as text, one line per key: "[path]" (relative), then
-// " name=data" for each value in stored order; the subkeys follow in enumeration order.
-// Strings must carry their terminating zero.
+// " name=data" for each value in name order (the system promises no enumeration order
+// for values); the subkeys follow in enumeration order. Strings must carry their
+// terminating zero.
 void Dump(HKEY parent, const std::string& name, const std::string& path, std::string& out) {
   registry_test::ScopedKey key;
   if (registry_test::Open(parent, name.c_str(), key, KEY_READ) != ERROR_SUCCESS) return;
   out += "[" + path + "]";
-  for (const std::string& value : registry_test::ValueNames(key)) {
+  std::vector<std::string> values = registry_test::ValueNames(key);
+  std::sort(values.begin(), values.end());
+  for (const std::string& value : values) {
     auto text = registry_test::GetString(key, value.c_str());
     out += " " + value + "=" + (text ? *text : "<not a string>");
   }
@@ -74,10 +85,11 @@ std::string DefaultTree(const std::string& folder) {
   const std::string table = "[DBListening\\PollingTables\\ManagedObjects";
   const std::string conditions = table + "\\OnUpdate\\OnUpdateConditions";
   const std::string tables = table + "\\OnUpdate\\OnUpdateTables";
-  return "[] LogFileName=" + folder + "/QuillonLst.log ProcessingID=6DCEE00A-89AE-4FBB-ACFB-610F5A26C930 "
-         "DiscoveryID=2E1DB596-72F3-48CE-A1C4-470A48280B0C ListeningID=2C961926-B819-4FCB-A528-2533687457B7\n"
+  using auralink::platform::JoinPath;
+  return "[] DiscoveryID=2E1DB596-72F3-48CE-A1C4-470A48280B0C ListeningID=2C961926-B819-4FCB-A528-2533687457B7 "
+         "LogFileName=" + JoinPath(folder, "QuillonLst.log") + " ProcessingID=6DCEE00A-89AE-4FBB-ACFB-610F5A26C930\n"
          "[DBListening]\n[DBListening\\PollingTables]\n" +
-         table + "] Database=VAZUV PollingTabName=tng_managedobject RefreshTime=60 PollingType=Instances\n" +
+         table + "] Database=VAZUV PollingTabName=tng_managedobject PollingType=Instances RefreshTime=60\n" +
          table + "\\OnUpdate]\n" +
          conditions + "]\n" +
          conditions + "\\Condition2]\n" +
@@ -102,9 +114,9 @@ std::string DefaultTree(const std::string& folder) {
          table + "\\PollForModify] pollModifyField1=date_modify\n" +
          table + "\\PrimaryKey] pkField1=uuid\n"
          "[OrvexSettings]\n"
-         "[OrvexSettings\\Instrumentation] instrumentation.name=TNG INSTRUMENTATION "
-         "instrumentation.authenticate.sign=KWZmark instrumentation.authenticate.certificate=KWZattestation "
-         "instrumentation.classes.filename=" + folder + "/tng.scl\n";
+         "[OrvexSettings\\Instrumentation] instrumentation.authenticate.certificate=KWZattestation "
+         "instrumentation.authenticate.sign=KWZmark instrumentation.classes.filename=" + JoinPath(folder, "tng.scl") +
+         " instrumentation.name=TNG INSTRUMENTATION\n";
 }
 
 class RegistrationTest : public ::testing::Test {
@@ -131,7 +143,7 @@ class RegistrationTest : public ::testing::Test {
 TEST_F(RegistrationTest, AFreshRegistryGetsTheWholeAgentTreeItsRecordAndBothClasses) {
   ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, config::kRootKey));
   ASSERT_EQ(module_.registerServer(), S_OK) << Trace();
-  EXPECT_EQ(AgentTree(), DefaultTree(BuiltModuleFolder()));
+  EXPECT_EQ(AgentTree(), DefaultTree(module_.Folder()));
 
   CRegKey record;
   ASSERT_EQ(record.Open(HKEY_LOCAL_MACHINE, config::JoinKey(auralink::kAgentRegistryKey, "QuillonLst").c_str(), KEY_READ),
@@ -149,7 +161,7 @@ TEST_F(RegistrationTest, AFreshRegistryGetsTheWholeAgentTreeItsRecordAndBothClas
   EXPECT_EQ(ClassesRoot("Quillon.Processing\\CurVer"), "Quillon.Processing.1");
   EXPECT_EQ(ClassesRoot("Quillon.Processing.1\\CLSID"), auralink::platform::GuidToString(CLSID_QuillonProcessing));
   EXPECT_EQ(ClassesRoot("Quillon.Discovery.1\\CLSID"), auralink::platform::GuidToString(CLSID_QuillonDiscovery));
-  EXPECT_EQ(InprocServer(CLSID_QuillonProcessing), QUILLON_MODULE);
+  EXPECT_EQ(InprocServer(CLSID_QuillonProcessing), module_.file);
   EXPECT_EQ(ClassesRoot("CLSID\\" + auralink::platform::GuidToString(CLSID_QuillonProcessing) + "\\TypeLib"),
             auralink::platform::GuidToString(LIBID_QUILLONLib));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + auralink::platform::GuidToString(CLSID_QuillonListening)));
@@ -193,19 +205,21 @@ TEST_F(RegistrationTest, RegisteringAgainRestoresEveryDefaultAndKeepsOtherValues
   const std::string adapter = "[OrvexSettings\\Adapter] transport.request.port=<not a string>\n";
   ASSERT_NE(tree.find(adapter), std::string::npos) << tree;
   tree.erase(tree.find(adapter), adapter.size());
-  EXPECT_EQ(tree, DefaultTree(BuiltModuleFolder()));
+  EXPECT_EQ(tree, DefaultTree(module_.Folder()));
 }
 
 TEST_F(RegistrationTest, AModuleRegisteredFromAnotherFolderPointsItsFilesThere) {
   ASSERT_EQ(module_.registerServer(), S_OK);
   const std::string moved = sandbox_.Path("moved");
   std::filesystem::create_directories(moved);
-  std::filesystem::copy_file(QUILLON_MODULE, moved + "/libQuillon.so");
-  Module copy(moved + "/libQuillon.so");
+  const std::string copied = moved + "/" + std::filesystem::path(QUILLON_MODULE).filename().string();
+  std::filesystem::copy_file(QUILLON_MODULE, copied);
+  Module copy(copied);
   ASSERT_TRUE(copy.registerServer);
+  ASSERT_NE(copy.Folder(), module_.Folder());
   ASSERT_EQ(copy.registerServer(), S_OK) << Trace();
-  EXPECT_EQ(AgentTree(), DefaultTree(moved));
-  EXPECT_EQ(InprocServer(CLSID_QuillonProcessing), moved + "/libQuillon.so");
+  EXPECT_EQ(AgentTree(), DefaultTree(copy.Folder()));
+  EXPECT_EQ(InprocServer(CLSID_QuillonProcessing), copy.file);
 }
 
 TEST_F(RegistrationTest, UnregistrationKeepsTheProductKeyOnlyWhileAnotherAgentIsLeft) {
@@ -226,7 +240,7 @@ TEST_F(RegistrationTest, UnregistrationKeepsTheProductKeyOnlyWhileAnotherAgentIs
   registry_test::ScopedKey root;
   ASSERT_EQ(registry_test::Open(HKEY_LOCAL_MACHINE, config::kRootKey, root), ERROR_SUCCESS);
   ASSERT_EQ(RegDeleteTreeA(root, config::kEventAgent), ERROR_SUCCESS);
-  ASSERT_EQ(module_.unregisterServer(), S_OK);
+  ASSERT_EQ(module_.unregisterServer(), S_OK) << Trace();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, config::kRootKey));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, config::kVendorKey));
   EXPECT_EQ(module_.unregisterServer(), S_OK);  // nothing left to remove

@@ -98,14 +98,29 @@ int RecordingLog::StreamsWith(const std::string& text) {
   return count;
 }
 
-HRESULT CallModule(const char* entryPoint) {
-  typedef HRESULT(STDAPICALLTYPE * EntryPoint)();
+namespace {
+
+HMODULE Module() {
   static HMODULE module = [] {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     return LoadLibraryA(MARROWBY_MODULE);
   }();
+  return module;
+}
+
+}  // namespace
+
+HRESULT CallModule(const char* entryPoint) {
+  typedef HRESULT(STDAPICALLTYPE * EntryPoint)();
+  HMODULE module = Module();
   auto function = module ? auralink::testing::ModuleFunction<EntryPoint>(module, entryPoint) : nullptr;
   return function ? function() : E_UNEXPECTED;
+}
+
+std::string ModuleFile() {
+  char path[MAX_PATH] = "";
+  if (HMODULE module = Module()) GetModuleFileNameA(module, path, sizeof path);
+  return path;
 }
 
 std::string Text(const std::string& key, const char* name) {

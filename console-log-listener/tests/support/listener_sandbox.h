@@ -88,6 +88,9 @@ class RecordingLog : public LogPollThrd {
 // Calls one of the module's entry points (DllRegisterServer ...), loading the module the
 // first time, with COM initialised for the process.
 HRESULT CallModule(const char* entryPoint);
+// The module's path as the system gives it, which is the one it registers (on Windows a
+// drive letter and backslashes); loads it like CallModule.
+std::string ModuleFile();
 
 // A new object of the class registered under `progId`.
 template <typename Interface>
