@@ -21,7 +21,9 @@
 #include "jvm_library.h"
 #include "orvex_adapter.h"
 #include <auralink/platform/error_text.h>
+#include <auralink/platform/module_path.h>
 
+using auralink::platform::JoinPath;
 using auralink::testing::TestSandbox;
 namespace config = auralink::config;
 namespace orvex_test = orvex::testing;
@@ -29,6 +31,23 @@ namespace orvex_test = orvex::testing;
 namespace {
 
 constexpr const char* kAgent = "QuillonLst";
+
+// The configuration file is written in text mode, so its lines end as this system's text
+// files do (the Java adapter reads either).
+#ifdef _WIN32
+constexpr const char* kLineEnd = "\r\n";
+#else
+constexpr const char* kLineEnd = "\n";
+#endif
+
+// `text` with each "\n" turned into the line end of the configuration file, and back.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+std::string WithFileLineEnds(const std::string& text) { return Replaced(text, "\n", kLineEnd); }
+std::string WithoutFileLineEnds(const std::string& text) { return Replaced(text, kLineEnd, "\n"); }
 
 class AdapterSettingsTest : public ::testing::Test {
  protected:
@@ -42,12 +61,12 @@ class AdapterSettingsTest : public ::testing::Test {
 
   std::string Trace() const { return TestSandbox::ReadFile(sandbox.TraceFile()); }
   bool Traced(const std::string& text) const { return Trace().find(text) != std::string::npos; }
-  std::string ConfigFile() const { return sandbox.Path(std::string(kAgent) + "Adapter.conf"); }
+  std::string ConfigFile() const { return JoinPath(sandbox.Dir(), std::string(kAgent) + "Adapter.conf"); }
 
   // The "key = value" lines of the configuration file.
   std::map<std::string, std::string> Properties() const {
     std::map<std::string, std::string> properties;
-    std::istringstream lines(TestSandbox::ReadFile(ConfigFile()));
+    std::istringstream lines(WithoutFileLineEnds(TestSandbox::ReadFile(ConfigFile())));
     std::string line;
     while (std::getline(lines, line)) {
       const std::size_t equals = line.find(" = ");
@@ -119,7 +138,7 @@ TEST_F(AdapterSettingsTest, TheConfigurationFileCarriesEveryLineWithTheDefaults)
       "  transport.proxy.qlink.address = " + host + "ProxyQM+ProxyQ\n"
       "  transport.proxy.qlink.port = 0\n"
       "  transport.proxy.ip.address = " + host + "\n\n";
-  EXPECT_EQ(TestSandbox::ReadFile(ConfigFile()), expected);
+  EXPECT_EQ(TestSandbox::ReadFile(ConfigFile()), WithFileLineEnds(expected));
   EXPECT_TRUE(Traced("Warning: the default logging mode has not been specified. It will be set to FALSE"));
   EXPECT_TRUE(Traced("Generated configuration file " + ConfigFile() + " for Orvex Adapter"));
 }
@@ -233,18 +252,21 @@ TEST_F(AdapterSettingsTest, TheFileLiesBesideTheTraceLog) {
   const std::string agentKey = config::AgentKey(kAgent);
   CConfRepositoryManager* repository = CConfRepositoryManager::GetInstance();
 
-  // A backslash in a folder name is doubled for the properties reader.
-  std::filesystem::create_directory(sandbox.Path("odd\\name"));
+  // A backslash in the folder is doubled for the properties reader: on Linux one in a
+  // folder's name, on Windows the separator of two folders.
+  std::filesystem::create_directories(sandbox.Path("odd\\name"));
   repository->SetStr(agentKey.c_str(), config::kLogFileName, sandbox.Path("odd\\name/disc.log").c_str());
   ASSERT_EQ(adapter.WriteAdapterConf(), 1);
-  EXPECT_EQ(adapter.ConfigFilePath(), sandbox.Path("odd\\name/QuillonLstAdapter.conf"));
+  EXPECT_EQ(adapter.ConfigFilePath(), JoinPath(sandbox.Path("odd\\name"), "QuillonLstAdapter.conf"));
   std::string text = TestSandbox::ReadFile(adapter.ConfigFilePath());
-  EXPECT_NE(text.find("  adapter.working.dir = " + sandbox.Dir() + "/odd\\\\name\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("  adapter.working.dir = " + sandbox.Dir() + "/odd\\\\name" + kLineEnd), std::string::npos)
+      << text;
 
   // A folder that does not exist.
   repository->SetStr(agentKey.c_str(), config::kLogFileName, sandbox.Path("absent/disc.log").c_str());
   EXPECT_EQ(adapter.WriteAdapterConf(), 0);
-  EXPECT_TRUE(Traced("Unable to create the configuration file " + sandbox.Path("absent/QuillonLstAdapter.conf")));
+  EXPECT_TRUE(
+      Traced("Unable to create the configuration file " + JoinPath(sandbox.Path("absent"), "QuillonLstAdapter.conf")));
 
   // A bare file name keeps the file in the working directory, not at the root.
   const auto previous = std::filesystem::current_path();
@@ -252,7 +274,7 @@ TEST_F(AdapterSettingsTest, TheFileLiesBesideTheTraceLog) {
   repository->SetStr(agentKey.c_str(), config::kLogFileName, "disc.log");
   EXPECT_EQ(adapter.WriteAdapterConf(), 1);
   std::filesystem::current_path(previous);
-  EXPECT_EQ(adapter.ConfigFilePath(), "./QuillonLstAdapter.conf");
+  EXPECT_EQ(adapter.ConfigFilePath(), JoinPath(".", "QuillonLstAdapter.conf"));
   EXPECT_TRUE(std::filesystem::exists(ConfigFile()));
 }
 
@@ -273,13 +295,23 @@ TEST_F(AdapterSettingsTest, EveryCallBeforeInitializeIsRefusedWithItsLine) {
   EXPECT_FALSE(Traced("Calling method on the OrvexAdapter pointer"));
 }
 
+// Where a Java installation keeps its VM library, and how a class path is joined, is each
+// system's own.
 TEST(JavaVmLibrary, IsLookedForInTheNamedFileThenJavaHomeThenTheSystemDefault) {
   using auralink::orvex::JvmLibraryCandidates;
+#ifdef _WIN32
+  EXPECT_EQ(JvmLibraryCandidates("D:\\jvm\\jvm.dll", "C:\\jdk\\", "C:\\Program Files\\Java\\jre"),
+            (std::vector<std::string>{"D:\\jvm\\jvm.dll", "C:\\jdk\\bin\\server\\jvm.dll",
+                                      "C:\\Program Files\\Java\\jre\\bin\\server\\jvm.dll"}));
+  EXPECT_EQ(JvmLibraryCandidates("", nullptr, "C:\\Program Files\\Java\\jre"),
+            (std::vector<std::string>{"C:\\Program Files\\Java\\jre\\bin\\server\\jvm.dll"}));
+#else
   EXPECT_EQ(JvmLibraryCandidates("/opt/jvm/libjvm.so", "/opt/jdk/", "/usr/lib/jvm/default-java"),
             (std::vector<std::string>{"/opt/jvm/libjvm.so", "/opt/jdk/lib/server/libjvm.so",
                                       "/usr/lib/jvm/default-java/lib/server/libjvm.so"}));
   EXPECT_EQ(JvmLibraryCandidates("", nullptr, "/usr/lib/jvm/default-java"),
             (std::vector<std::string>{"/usr/lib/jvm/default-java/lib/server/libjvm.so"}));
+#endif
 
   std::string loaded;
   std::string failures;
@@ -291,11 +323,19 @@ TEST(JavaVmLibrary, IsLookedForInTheNamedFileThenJavaHomeThenTheSystemDefault) {
 
 TEST(JavaVmLibrary, TheClassPathIsTheAdapterFolderAndItsFourArchives) {
   using auralink::orvex::JavaClassPathOption;
+#ifdef _WIN32
+  EXPECT_EQ(JavaClassPathOption(nullptr),
+            "-Djava.class.path=.;.\\adapter.jar;.\\QlinkGateway.jar;.\\vellum.jar;.\\xerces.jar");
+  EXPECT_EQ(JavaClassPathOption("C:\\orvex\\"),
+            "-Djava.class.path=C:\\orvex;C:\\orvex\\adapter.jar;C:\\orvex\\QlinkGateway.jar;"
+            "C:\\orvex\\vellum.jar;C:\\orvex\\xerces.jar");
+#else
   EXPECT_EQ(JavaClassPathOption(nullptr),
             "-Djava.class.path=.:./adapter.jar:./QlinkGateway.jar:./vellum.jar:./xerces.jar");
   EXPECT_EQ(JavaClassPathOption("/opt/orvex/"),
             "-Djava.class.path=/opt/orvex:/opt/orvex/adapter.jar:/opt/orvex/QlinkGateway.jar:"
             "/opt/orvex/vellum.jar:/opt/orvex/xerces.jar");
+#endif
 }
 
 TEST(ExceptionText, ShowsTheAdapterExceptionsOwnTextAndTheSystemTextForOthers) {
