@@ -16,9 +16,17 @@ int SysRename(const char* from, const char* to) { return std::rename(from, to); 
 int SysUnlink(const char* path) { return ::unlink(path); }
 int SysClose(int fd) { return ::close(fd); }
 
+int SysSyncFolder(const char* folder) {
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  const int synced = ::fsync(fd);
+  ::close(fd);
+  return synced;
+}
+
 }  // namespace
 
 const JournalIo& JournalIo::System() {
-  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysUnlink, SysClose};
+  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysUnlink, SysClose, SysSyncFolder};
   return io;
 }

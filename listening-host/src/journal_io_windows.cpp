@@ -1,6 +1,7 @@
 // The journal's system calls on Windows: the C runtime's descriptors in binary mode, flushed
-// to the disk with FlushFileBuffers, and a rename that replaces its target as one step and
-// reaches the disk before it returns.
+// to the disk with FlushFileBuffers, a rename that replaces its target as one step and
+// reaches the disk before it returns, and a folder flushed through a handle of its own
+// (the C runtime cannot open a folder).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -45,9 +46,28 @@ int SysRename(const char* from, const char* to) {
 int SysUnlink(const char* path) { return ::_unlink(path); }
 int SysClose(int fd) { return ::_close(fd); }
 
+int SysSyncFolder(const char* folder) {
+  // Opening a folder needs FILE_FLAG_BACKUP_SEMANTICS; flushing one needs write access.
+  const HANDLE handle = CreateFileA(folder, GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = ENOENT;
+    return -1;
+  }
+  const BOOL flushed = FlushFileBuffers(handle);
+  const DWORD error = flushed ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(handle);
+  // A file system that cannot flush a folder has nothing more to offer; the journal would
+  // otherwise refuse every operation once it emptied.
+  if (flushed || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED) return 0;
+  errno = EIO;
+  return -1;
+}
+
 }  // namespace
 
 const JournalIo& JournalIo::System() {
-  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysUnlink, SysClose};
+  static const JournalIo io{SysOpen, SysWrite, SysFsync, SysFtruncate, SysRename, SysUnlink, SysClose, SysSyncFolder};
   return io;
 }

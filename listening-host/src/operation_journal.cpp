@@ -10,12 +10,6 @@
 #include <fstream>
 #include <iterator>
 
-// Windows cannot open a folder as a file, so the open below fails there and the folder is
-// not synced: its rename (MoveFileEx with MOVEFILE_WRITE_THROUGH) is durable by itself.
-#ifndef O_DIRECTORY
-#define O_DIRECTORY 0
-#endif
-
 namespace {
 
 constexpr uint32_t kHeaderSize = 8;
@@ -253,13 +247,7 @@ int OperationJournal::RemoveAck() {
   return 1;
 }
 
-int OperationJournal::SyncFolder() {
-  const int folder = io_.open(folder_.c_str(), O_RDONLY | O_DIRECTORY, 0);
-  if (folder < 0) return 0;
-  const bool synced = io_.fsync(folder) == 0;
-  io_.close(folder);
-  return synced ? 1 : 0;
-}
+int OperationJournal::SyncFolder() { return io_.syncFolder(folder_.c_str()) == 0 ? 1 : 0; }
 
 uint64_t OperationJournal::ReadAck() const {
   const std::string bytes = ReadWholeFile(AckPath());

@@ -59,6 +59,8 @@ struct JournalIo {
   int (*rename)(const char* from, const char* to);
   int (*unlink)(const char* path);
   int (*close)(int fd);
+  // Makes the folder's entries durable (a file removed or renamed in it): 0, or -1.
+  int (*syncFolder)(const char* folder);
 
   static const JournalIo& System();
 };
