@@ -43,19 +43,23 @@ void AppendWideAsUtf16(std::u16string& out, std::basic_string_view<WideChar> wid
     // Windows: wide text is UTF-16 already.
     out.append(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
   } else {
-    size_t pairs = 0;
-    for (WideChar c : wide) pairs += static_cast<char32_t>(c) >= 0x10000;
+    // Characters of the basic plane, nearly all text, are one unit each and are copied in
+    // one pass; from the first character beyond it on, each such character is two units.
     const size_t start = out.size();
-    out.resize(start + wide.size() + pairs);
+    out.resize(start + wide.size());
     char16_t* unit = out.data() + start;
-    for (WideChar c : wide) {
-      auto code = static_cast<char32_t>(c);
+    size_t i = 0;
+    for (; i < wide.size() && static_cast<char32_t>(wide[i]) < 0x10000; ++i) unit[i] = static_cast<char16_t>(wide[i]);
+    if (i == wide.size()) return;
+    out.resize(start + i);
+    for (; i < wide.size(); ++i) {
+      auto code = static_cast<char32_t>(wide[i]);
       if (code >= 0x10000) {
         code -= 0x10000;
-        *unit++ = static_cast<char16_t>(0xD800 + (code >> 10));
-        *unit++ = static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        out += static_cast<char16_t>(0xD800 + (code >> 10));
+        out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
       } else {
-        *unit++ = static_cast<char16_t>(code);
+        out += static_cast<char16_t>(code);
       }
     }
   }

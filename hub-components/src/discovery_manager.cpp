@@ -171,8 +171,9 @@ int CDiscoveryManager::GetInstance(const char* agentName, BSTR instanceID, LONG 
     return 0;
   }
   std::string agent = agentName;
-  trace->LogMsg(3, kComponent, "Agent %s: GetInstance (%s)", agent.c_str(),
-                auralink::platform::BstrToNarrow(instanceID).c_str());
+  // The identifier goes to the trace as the wide text it is: no conversion when the line is
+  // filtered out.
+  trace->LogMsg(3, kComponent, "Agent %s: GetInstance (%S)", agent.c_str(), instanceID ? instanceID : L"");
   auralink::PayloadArray parameters;
   if (!ToBstrArray(agent, parameterSetList, parameters)) return 0;
   SAFEARRAY* parameterArray = parameters.Get();

@@ -40,12 +40,22 @@ std::size_t DecodeUtf8(std::string_view text, std::uint32_t& codePoint) {
   return length;
 }
 
+bool IsPlain(unsigned char c) {
+  return c >= 0x20 && c < 0x7F && c != '&' && c != '<' && c != '>' && c != '"' && c != '\'';
+}
+
 }  // namespace
 
 void AppendXmlEscaped(std::string& out, std::string_view text) {
   out.reserve(out.size() + text.size());
   std::size_t i = 0;
   while (i < text.size()) {
+    // Printable ASCII that needs no escape, most of any text, is appended a run at a time.
+    std::size_t run = i;
+    while (run < text.size() && IsPlain(static_cast<unsigned char>(text[run]))) ++run;
+    out.append(text.data() + i, run - i);
+    i = run;
+    if (i == text.size()) break;
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
       switch (c) {

@@ -34,23 +34,17 @@ void AppendWide(std::string& out, const wchar_t* text) {
     out += "(null)";
     return;
   }
-  // ASCII, the common case, is copied a character at a time into room made beforehand.
-  size_t length = 0;
-  while (text[length]) ++length;
-  size_t at = out.size();
-  out.resize(at + length);
-  for (size_t i = 0; i < length; ++i) {
-    const auto code = static_cast<char32_t>(text[i]);
-    if (code < 0x80) {
-      out[at++] = static_cast<char>(code);
-      continue;
-    }
-    out.resize(at);
-    AppendUtf8(out, code);
-    at = out.size();
-    out.resize(at + length - i - 1);
-  }
-  out.resize(at);
+  // ASCII, the common case, is copied in one pass into room made beforehand; from the first
+  // other character on, each is encoded on its own.
+  const size_t length = std::wcslen(text);
+  const size_t start = out.size();
+  out.resize(start + length);
+  char* ascii = out.data() + start;
+  size_t i = 0;
+  for (; i < length && static_cast<char32_t>(text[i]) < 0x80; ++i) ascii[i] = static_cast<char>(text[i]);
+  if (i == length) return;
+  out.resize(start + i);
+  for (; i < length; ++i) AppendUtf8(out, static_cast<char32_t>(text[i]));
 }
 
 void AppendHex(std::string& out, unsigned long long value, bool upper) {

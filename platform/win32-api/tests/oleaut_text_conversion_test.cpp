@@ -2,6 +2,7 @@
 #include <oleauto.h>
 
 #include <string>
+#include <utility>
 #include <auralink/platform/text.h>
 
 using auralink::platform::AllocBstr;
@@ -22,6 +23,29 @@ TEST(TextConversion, RoundTripsAllEncodingLengthsAndEmbeddedZeros) {
   EXPECT_EQ(ToWide(""), L"");
   EXPECT_EQ(ToNarrow(static_cast<const wchar_t*>(nullptr)), "");
   EXPECT_EQ(ToNarrow(L"plain"), "plain");
+}
+
+// Long ASCII runs are converted several characters at a time: every other character, well
+// or ill formed, must survive at every position inside and at the edges of such a run.
+TEST(TextConversion, CharactersAmidLongAsciiRunsKeepTheirPlace) {
+  const std::string run = "0123456789abcdefghij";
+  auto ascii = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+  for (size_t at = 0; at <= run.size(); ++at) {
+    for (const auto& [narrow, wide] : {std::pair<std::string, std::wstring>{"\xC3\xBC", L"\u00FC"},
+                                       {"\xF0\x9D\x84\x9E", L"\U0001D11E"},
+                                       {"\x80", L"\uFFFD"},
+                                       {std::string("\0", 1), std::wstring(L"\0", 1)}}) {
+      const std::string text = run.substr(0, at) + narrow + run.substr(at) + run;
+      const std::wstring expected = ascii(run.substr(0, at)) + wide + ascii(run.substr(at)) + ascii(run);
+      EXPECT_EQ(ToWide(text), expected) << at;
+      BSTR bstr = AllocBstr(text);
+      EXPECT_EQ(std::wstring(bstr, SysStringLen(bstr)), expected) << at;
+      SysFreeString(bstr);
+      if (wide != L"\uFFFD") {
+        EXPECT_EQ(ToNarrow(expected), text) << at;
+      }
+    }
+  }
 }
 
 TEST(TextConversion, IllFormedUtf8BecomesOneReplacementPerBadSubsequence) {

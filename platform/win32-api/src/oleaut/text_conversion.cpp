@@ -6,6 +6,7 @@
 #include <winbase.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <auralink/platform/text.h>
 
@@ -35,6 +36,18 @@ size_t DecodeUtf8(const char* text, size_t length, wchar_t* out, bool& invalid) 
   size_t count = 0;
   size_t i = 0;
   while (i < length) {
+    // Runs of ASCII, nearly all of the text that passes here, go eight bytes at a time.
+    while (length - i >= 8) {
+      uint64_t eight;
+      std::memcpy(&eight, in + i, sizeof eight);
+      if (eight & 0x8080808080808080ULL) break;
+      if constexpr (kWrite) {
+        for (size_t k = 0; k < 8; ++k) out[count + k] = static_cast<wchar_t>(in[i + k]);
+      }
+      i += 8;
+      count += 8;
+    }
+    if (i == length) break;
     unsigned lead = in[i++];
     char32_t code = lead;
     if (lead >= 0x80) {
@@ -75,6 +88,16 @@ template <bool kWrite>
 size_t EncodeUtf8(const wchar_t* text, size_t length, char* out, std::string_view replacement, bool& invalid) {
   size_t count = 0;
   for (size_t i = 0; i < length; ++i) {
+    // Runs of ASCII go four characters at a time.
+    while (length - i >= 4 && (static_cast<uint32_t>(text[i]) | static_cast<uint32_t>(text[i + 1]) |
+                               static_cast<uint32_t>(text[i + 2]) | static_cast<uint32_t>(text[i + 3])) < 0x80) {
+      if constexpr (kWrite) {
+        for (size_t k = 0; k < 4; ++k) out[count + k] = static_cast<char>(text[i + k]);
+      }
+      i += 4;
+      count += 4;
+    }
+    if (i == length) break;
     auto code = static_cast<uint32_t>(text[i]);
     if (code < 0x80) {
       if constexpr (kWrite) out[count] = static_cast<char>(code);
