@@ -25,12 +25,6 @@ void Print(const std::string& text) {
   std::fflush(stdout);
 }
 
-// The pause after each object. "minimum" means no pause at all: a zero-length Sleep would
-// still yield the processor to every other runnable thread, once per object.
-void PauseAfterObject(int milliseconds) {
-  if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
-}
-
 std::string LowerCase(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
   return text;
@@ -178,7 +172,7 @@ int CDiscoverer::Discover() {
       trace->LogMsg(0, kComponent, "Unable to get the %dth instanceId (hres %u)", static_cast<int>(k), static_cast<unsigned>(hr));
       Print("\nZLT0002E - Unable to get object with id \n");
       ++failed;
-      PauseAfterObject(slowingTime);
+      Sleep(static_cast<DWORD>(slowingTime));
       continue;
     }
     trace->LogMsg(1, kComponent, "Getting the instance with id %S", wideId.m_str);
@@ -208,7 +202,7 @@ int CDiscoverer::Discover() {
         ++ok;
       }
     }
-    PauseAfterObject(slowingTime);
+    Sleep(static_cast<DWORD>(slowingTime));
   }
   if (!verbose) Print("\n");
   Print(std::to_string(ok) + " objects successfully discovered\n" + std::to_string(failed) + " objects failed\n");
