@@ -40,10 +40,19 @@ void AppendWide(std::string& out, const wchar_t* text) {
   size_t at = out.size();
   out.resize(at + length);
   for (size_t i = 0; i < length; ++i) {
-    const auto code = static_cast<char32_t>(text[i]);
+    auto code = static_cast<char32_t>(text[i]);
     if (code < 0x80) {
       out[at++] = static_cast<char>(code);
       continue;
+    }
+    // Where wchar_t is UTF-16 (Windows) a character above U+FFFF is a surrogate pair; an
+    // unpaired surrogate, like any surrogate in 32-bit wchar_t text, becomes U+FFFD.
+    if constexpr (sizeof(wchar_t) == 2) {
+      const auto next = static_cast<char32_t>(text[i + 1]);  // the terminator at worst
+      if (code >= 0xD800 && code <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      }
     }
     out.resize(at);
     AppendUtf8(out, code);
