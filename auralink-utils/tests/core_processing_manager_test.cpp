@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "test_processing_ids.h"
+#include <auralink/platform/error_text.h>
 #include <auralink/platform/guid_text.h>
 
 using auralink::testing::TestSandbox;
@@ -203,7 +204,14 @@ TEST_F(ProcessingManagerTest, AThreadWithoutComGetsZeroWithTheReason) {
   int result = -1;
   std::thread([&] { result = Process("AgentNoCom", 1, "x", "").result; }).join();
   EXPECT_EQ(result, 0);
-  EXPECT_NE(Trace().find("(hr = 0x800401F0): COM is not initialised"), std::string::npos) << Trace();
+  // The reason is the Linux platform's own text there, the system's message on Windows
+  // (which Wine lacks for this code: "Unknown error").
+#ifdef _WIN32
+  const std::string reason = auralink::platform::ErrorMessageText(static_cast<DWORD>(CO_E_NOTINITIALIZED));
+#else
+  const std::string reason = "COM is not initialised";
+#endif
+  EXPECT_NE(Trace().find("(hr = 0x800401F0): " + reason), std::string::npos) << Trace();
 }
 
 TEST_F(ProcessingManagerTest, ThreadsShareTheAgentsObject) {
