@@ -27,15 +27,16 @@ namespace config = auralink::config;
 
 namespace {
 
-void RegisterTestClass(REFCLSID clsid) {
-  std::string key = "CLSID\\" + auralink::platform::GuidToString(clsid) + "\\InprocServer32";
-  HKEY server = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &server, nullptr),
-            ERROR_SUCCESS);
-  const char* path = AURALINK_TEST_PROCESSING_MODULE;
-  RegSetValueExA(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), static_cast<DWORD>(strlen(path) + 1));
-  RegSetValueExA(server, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
-  RegCloseKey(server);
+typedef HRESULT(STDAPICALLTYPE* RegisterFunction)();
+
+// The module's classes as apartment-threaded servers, with its type library, through which
+// COM marshals IProcessing to a thread of another apartment.
+void RegisterTestModule() {
+  HMODULE module = LoadLibraryA(AURALINK_TEST_PROCESSING_MODULE);
+  ASSERT_TRUE(module);
+  auto registerServer = auralink::testing::ModuleFunction<RegisterFunction>(module, "DllRegisterServer");
+  ASSERT_TRUE(registerServer);
+  ASSERT_EQ(registerServer(), S_OK);
 }
 
 // What one ProcessingObject call gave back.
@@ -69,8 +70,7 @@ class ProcessingManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    RegisterTestClass(CLSID_TestProcessing);
-    RegisterTestClass(CLSID_TestUninitializableProcessing);
+    RegisterTestModule();
     CTraceUtils::GetInstance()->LogInitAppend(sandbox.TraceFile().c_str(), -1, 0, -1);
   }
   void TearDown() override {
