@@ -6,6 +6,7 @@
 #include <test_sandbox.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -111,7 +112,8 @@ TEST_F(ConfRepositoryTest, EnumerationsListSubkeysAndValuesThenStop) {
   EXPECT_EQ(SubSets(tables), (Names{"Alpha", "ManagedObjects", "Zeta"}));
   EXPECT_EQ(repo->EnumerateSubSet(name), 0);  // terminated
 
-  // A list: value names first, data second, in creation order; numbers as decimal text.
+  // A list: value names first, data second; numbers as decimal text. Windows does not say in
+  // which order values come: Windows and the Linux platform give creation order, Wine sorts.
   std::string fields = config::JoinKey(tables, "Alpha", config::kOnUpdateFieldsKey);
   repo->SetStr(fields.c_str(), "onUpdField6", "severity");
   repo->SetStr(fields.c_str(), "onUpdField1", "name");
@@ -119,8 +121,9 @@ TEST_F(ConfRepositoryTest, EnumerationsListSubkeysAndValuesThenStop) {
   repo->InitializeParameterEnumeration(fields.c_str());
   std::vector<std::pair<std::string, std::string>> values;
   while (repo->EnumerateParameter(name, data)) values.emplace_back(name, data);
+  std::sort(values.begin(), values.end());
   EXPECT_EQ(values, (std::vector<std::pair<std::string, std::string>>{
-                        {"onUpdField6", "severity"}, {"onUpdField1", "name"}, {"count", "4000000000"}}));
+                        {"count", "4000000000"}, {"onUpdField1", "name"}, {"onUpdField6", "severity"}}));
   repo->TerminateParameterEnumeration();
   EXPECT_EQ(repo->EnumerateParameter(name, data), 0);
 }

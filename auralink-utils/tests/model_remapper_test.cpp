@@ -331,7 +331,7 @@ TEST_F(RemapperTest, UnusableFileIsReadAgainOnceChangedOrAMinuteLater) {
 
 TEST_F(RemapperTest, ShippedClassesFileServesBothAgentsFromTheModuleFolder) {
   // Registration names "tng.scl" beside the modules, as the agents' log files are.
-  const std::string modules = TestSandbox::BuildDir() + "/lib";
+  const std::string modules = AURALINK_MODULE_FOLDER;
   ASSERT_TRUE(std::filesystem::exists(modules + "/tng.scl")) << modules;
   for (const char* agent : {"QuillonLst", "MarrowbyLst"}) {
     Configure(agent, "tng.scl", modules + "\\" + agent + ".log");

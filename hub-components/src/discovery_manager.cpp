@@ -3,10 +3,10 @@
 // One discovery object per agent, created and initialised on the first call and kept until
 // Shutdown: a discovery run makes one GetInstance per object and must not reconnect to its
 // source each time. The discovery classes are apartment-threaded and take no locks, while
-// the runtime does no marshalling between threads; the manager therefore serialises all
-// calls into one agent's object, whichever thread they come from. Shutdown terminates and
-// releases each object under that same lock, so it waits for a call under way; the next
-// call creates a new object.
+// the Linux runtime does no marshalling between threads (Windows marshals a call from
+// another apartment); the manager therefore serialises all calls into one agent's object,
+// whichever thread they come from. Shutdown terminates and releases each object under that
+// same lock, so it waits for a call under way; the next call creates a new object.
 #include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
@@ -154,7 +154,9 @@ int CDiscoveryManager::EnumInstances(const char* agentName, BSTR classPath, LONG
   std::lock_guard<std::recursive_mutex> serialised(discovery.calls);
   IDiscovery* object = DiscoveryOf(discovery, agent);
   if (!object) return 0;
-  HRESULT hr = object->EnumInstances(classPath, dip, parameterSet ? &parameterArray : nullptr, count, instanceIds);
+  // Always the address of the (possibly null) array: a pointer parameter is a reference to
+  // COM's marshaller, which refuses a null one when the object lives in another apartment.
+  HRESULT hr = object->EnumInstances(classPath, dip, &parameterArray, count, instanceIds);
   if (FAILED(hr)) {
     trace->LogMsg(0, kComponent, "Agent %s: EnumInstances of the class \"%s\" failed (hr = 0x%08X)", agent.c_str(),
                   auralink::platform::BstrToNarrow(classPath).c_str(), static_cast<unsigned>(hr));
@@ -182,7 +184,7 @@ int CDiscoveryManager::GetInstance(const char* agentName, BSTR instanceID, LONG 
   std::lock_guard<std::recursive_mutex> serialised(discovery.calls);
   IDiscovery* object = DiscoveryOf(discovery, agent);
   if (!object) return 0;
-  HRESULT hr = object->GetInstance(instanceID, localOnly, parameterSetList ? &parameterArray : nullptr, instance);
+  HRESULT hr = object->GetInstance(instanceID, localOnly, &parameterArray, instance);  // as in EnumInstances
   if (FAILED(hr)) {
     trace->LogMsg(0, kComponent, "Agent %s: GetInstance of \"%s\" failed (hr = 0x%08X)", agent.c_str(),
                   auralink::platform::BstrToNarrow(instanceID).c_str(), static_cast<unsigned>(hr));

@@ -22,7 +22,10 @@ constexpr const char* kGuardMessage =
 
 typedef HRESULT(STDAPICALLTYPE* EntryPoint)();
 
-// The sandbox with Touchpoint registered into it.
+// The sandbox with Touchpoint registered into it. The test thread is a single-threaded
+// apartment, the hub's own (it is apartment-threaded): calls reach it directly, as they do
+// a program's, and not through COM's marshalling, which refuses null and made-up pointers
+// before the hub sees them.
 class HubTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -59,7 +62,7 @@ class HubTest : public ::testing::Test {
     return value;
   }
 
-  HubSandbox sandbox_;
+  HubSandbox sandbox_{COINIT_APARTMENTTHREADED};
   HMODULE module_ = nullptr;
 };
 
@@ -74,8 +77,9 @@ TEST_F(HubTest, RegistrationDescribesTheClassAndItsTypeLibrary) {
   EXPECT_EQ(RegistryValue(classKey + "\\VersionIndependentProgID", nullptr), "Touchpoint.Hub");
   EXPECT_NE(RegistryValue(classKey + "\\Programmable", "x"), "<no key>");
   EXPECT_EQ(RegistryValue(classKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
-  std::string modulePath = RegistryValue(classKey + "\\InprocServer32", nullptr);
-  EXPECT_NE(modulePath.find("libTouchpoint.so"), std::string::npos) << modulePath;
+  char loaded[MAX_PATH] = "";
+  ASSERT_NE(GetModuleFileNameA(module_, loaded, sizeof loaded), 0u);
+  EXPECT_EQ(RegistryValue(classKey + "\\InprocServer32", nullptr), loaded);
   std::string libid = platform::GuidToString(LIBID_DUVIZAREZEZaz);
   EXPECT_EQ(RegistryValue(classKey + "\\TypeLib", nullptr), libid);
   EXPECT_EQ(RegistryValue("TypeLib\\" + libid + "\\1.0", nullptr), "Touchpoint 1.0 Type Library");

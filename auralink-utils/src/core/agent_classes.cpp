@@ -7,6 +7,8 @@
 #include <auralink/platform/guid_text.h>
 #include <auralink/platform/error_text.h>
 
+#include <string>
+
 namespace auralink {
 
 void* CreateAgentClass(const char* component, const std::string& agentName, const char* valueName, REFIID iid) {
@@ -27,9 +29,12 @@ void* CreateAgentClass(const char* component, const std::string& agentName, cons
   void* object = nullptr;
   HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, &object);
   if (FAILED(hr) || !object) {
+    // The reason: what the COM runtime noted (the Linux platform names the module, the
+    // loader's message or the missing key), otherwise the system's text for the code.
+    std::string reason = platform::LastComFailureText();
+    if (reason.empty()) reason = platform::ErrorMessageText(static_cast<DWORD>(hr));
     trace->LogMsg(0, component, "Agent %s: unable to create the class %s of its %s (hr = 0x%08X): %s",
-                  agentName.c_str(), classText, valueName, static_cast<unsigned>(hr),
-                  platform::LastComFailureText());
+                  agentName.c_str(), classText, valueName, static_cast<unsigned>(hr), reason.c_str());
     return nullptr;
   }
   trace->LogMsg(2, component, "Agent %s: class %s of its %s created", agentName.c_str(), classText, valueName);

@@ -44,7 +44,19 @@ void AppendWide(std::string& out, const wchar_t* text) {
   for (; i < length && static_cast<char32_t>(text[i]) < 0x80; ++i) ascii[i] = static_cast<char>(text[i]);
   if (i == length) return;
   out.resize(start + i);
-  for (; i < length; ++i) AppendUtf8(out, static_cast<char32_t>(text[i]));
+  for (; i < length; ++i) {
+    auto code = static_cast<char32_t>(text[i]);
+    // Where wchar_t is UTF-16 (Windows) a character above U+FFFF is a surrogate pair; an
+    // unpaired surrogate, like any surrogate in 32-bit wchar_t text, becomes U+FFFD.
+    if constexpr (sizeof(wchar_t) == 2) {
+      const auto next = static_cast<char32_t>(text[i + 1]);  // the terminator at worst
+      if (code >= 0xD800 && code <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      }
+    }
+    AppendUtf8(out, code);
+  }
 }
 
 void AppendHex(std::string& out, unsigned long long value, bool upper) {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "test_processing_ids.h"
+#include "type_library_interfaces.h"
 #include <auralink/platform/text.h>
 
 namespace {
@@ -116,7 +117,7 @@ OBJECT_ENTRY(CLSID_TestProcessing, CTestProcessing)
 OBJECT_ENTRY(CLSID_TestUninitializableProcessing, CTestUninitializableProcessing)
 END_OBJECT_MAP()
 
-DECLARE_DLL_MAIN(ObjectMap, nullptr, nullptr)
+DECLARE_DLL_MAIN(ObjectMap, &LIBID_TestProcessingLib, "TestProcessing 1.0 Type Library", kTypeLibraryInterfaces)
 DECLARE_DLL_ENTRY_POINTS()
 
 extern "C" __attribute__((visibility("default"))) void TestProcessingCounts(int* liveObjects, int* terminations) {

@@ -17,6 +17,8 @@
 #include <vector>
 #include <auralink/platform/text.h>
 
+#include "type_library_interfaces.h"
+
 namespace {
 
 std::mutex journalMutex;
@@ -249,7 +251,7 @@ OBJECT_ENTRY(CLSID_FakeDiscovery, CFakeDiscovery)
 OBJECT_ENTRY(CLSID_FakeListening, CFakeListening)
 END_OBJECT_MAP()
 
-DECLARE_DLL_MAIN(ObjectMap, &LIBID_FakeAgentLib, "FakeAgent 1.0 Type Library")
+DECLARE_DLL_MAIN(ObjectMap, &LIBID_FakeAgentLib, "FakeAgent 1.0 Type Library", kTypeLibraryInterfaces)
 DECLARE_DLL_ENTRY_POINTS()
 
 extern "C" __attribute__((visibility("default"))) void FakeAgentJournal(std::string* text) {

@@ -18,8 +18,9 @@ namespace {
 typedef HRESULT(STDAPICALLTYPE* RegisterFunction)();
 }
 
-HubSandbox::HubSandbox() {
-  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+HubSandbox::HubSandbox(DWORD apartment) {
+  comInitialised_ = SUCCEEDED(CoInitializeEx(nullptr, apartment));
+  if (!comInitialised_) ADD_FAILURE() << "cannot initialise COM on the test thread";
   CTraceUtils::GetInstance()->LogInitAppend(sandbox_.TraceFile().c_str(), -1, 0, -1);
   HMODULE module = LoadLibraryA(FAKE_AGENT_MODULE);
   if (!module) {
@@ -33,7 +34,7 @@ HubSandbox::HubSandbox() {
 
 HubSandbox::~HubSandbox() {
   CTraceUtils::GetInstance()->Close();
-  CoUninitialize();
+  if (comInitialised_) CoUninitialize();
 }
 
 void HubSandbox::WriteAgent(const std::string& agent, const char* discoveryId, const char* listeningId) {

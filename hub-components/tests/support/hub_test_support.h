@@ -4,6 +4,7 @@
 #pragma once
 #include <test_sandbox.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include <string>
 
@@ -13,7 +14,9 @@ namespace auralink::testing {
 
 class HubSandbox {
  public:
-  HubSandbox();
+  // COM on the calling thread: the multithreaded apartment, or a single-threaded one
+  // (COINIT_APARTMENTTHREADED) for tests that call the apartment-threaded classes directly.
+  explicit HubSandbox(DWORD apartment = COINIT_MULTITHREADED);
   ~HubSandbox();
   HubSandbox(const HubSandbox&) = delete;
   HubSandbox& operator=(const HubSandbox&) = delete;
@@ -35,6 +38,7 @@ class HubSandbox {
  private:
   TestSandbox sandbox_;
   FakeAgentJournalFunction journal_ = nullptr;
+  bool comInitialised_ = false;
 };
 
 // Waits up to five seconds for `condition`; true when it came.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "scripted_processing_ids.h"
+#include "type_library_interfaces.h"
 #include <auralink/platform/text.h>
 
 namespace {
@@ -100,5 +101,5 @@ BEGIN_OBJECT_MAP(ObjectMap)
 OBJECT_ENTRY(CLSID_ScriptedProcessing, CScriptedProcessing)
 END_OBJECT_MAP()
 
-DECLARE_DLL_MAIN(ObjectMap, nullptr, nullptr)
+DECLARE_DLL_MAIN(ObjectMap, &LIBID_ScriptedProcessingLib, "ScriptedProcessing 1.0 Type Library", kTypeLibraryInterfaces)
 DECLARE_DLL_ENTRY_POINTS()
