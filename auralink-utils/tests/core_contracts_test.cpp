@@ -86,7 +86,7 @@ std::map<std::string, IdlInterface> ReadIdl(const char* path) {
     if (header.find("local") != std::string::npos) continue;  // IUnknown and IDispatch
     IdlInterface entry;
     const size_t uuid = header.find("uuid(");
-    entry.iid = "{" + header.substr(uuid + 5, header.find(')', uuid) - uuid - 5) + "}";
+    entry.iid.append("{").append(header, uuid + 5, header.find(')', uuid) - uuid - 5).append("}");
     std::istringstream names(text.substr(at, open - at));
     std::string keyword, name, separator;
     names >> keyword >> name >> separator >> entry.base;
