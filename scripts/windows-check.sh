@@ -10,7 +10,11 @@
 #      ODBC (which hands the data source on to the machine's unixODBC); its output must
 #      equal the Linux build's auralink-hub-walk over the same file, objects the hub
 #      refuses included;
-#   4. zeltsetup.exe -i with settings, then zeltsetup.exe -i shows them.
+#   4. auralink-hub-walk --listen subscribes a sink of the multithreaded apartment for the
+#      instance agent through the hub and changes the repository until the agent's table
+#      poller, from a thread of its own, delivers an indication to it (on Linux, then under
+#      Wine, where the sink reached from the poller's thread must belong to its apartment);
+#   5. zeltsetup.exe -i with settings, then zeltsetup.exe -i shows them.
 #
 #   windows-check.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
 set -euo pipefail
@@ -61,6 +65,19 @@ cmp -s "$work/linux.txt" "$work/windows.txt" || {
 }
 echo "windows-check: the hub from the multithreaded apartment gave $objects identifiers" \
   "($((objects - refused)) instance texts, $refused refused as on Linux), equal to Linux's"
+
+# Listening: after the walks, which read the objects this changes.
+AURALINK_REGISTRY=$work/linux.reg "$linux/bin/auralink-regsvr" "$linux/lib/libDunmere.so" >/dev/null ||
+  fail "Linux registration of Dunmere"
+AURALINK_REGISTRY=$work/linux.reg "$linux/bin/auralink-hub-walk" --listen "$work/linux-listen.trace" \
+  >"$work/linux-listen.log" || { cat "$work/linux-listen.log"; fail "Linux listening"; }
+run_wine "$work/windows-listen.log" "$win/bin/auralink-hub-walk.exe" --listen "$(winpath "$work/windows-listen.trace")" || {
+  tr -d '\r' <"$work/windows-listen.log"
+  grep -a "refused operation" "$work/windows-listen.trace" | tail -n 3
+  fail "listening under Wine"
+}
+echo "windows-check: a sink subscribed from the multithreaded apartment received" \
+  "$(tr -d '\r' <"$work/windows-listen.log")"
 
 # zeltsetup writes into the registry of the prefix and reads back.
 run_wine "$work/zeltsetup-set.log" "$win/bin/zeltsetup.exe" -i -reqport 4711 -resport 4712 -svrport 4713 \

@@ -4,6 +4,7 @@
 #include <auralink/conf_repository.h>
 #include <auralink/config_keys.h>
 #include <auralink/trace_utils.h>
+#include <objbase.h>
 
 #include <cstdlib>
 #include <vector>
@@ -132,7 +133,11 @@ void LogPollThrd::Join() {
 }
 
 DWORD WINAPI LogPollThrd::ThreadMain(LPVOID self) {
+  // Events go to the hub's sinks from this thread, which joins the multithreaded apartment
+  // to reach them.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   static_cast<LogPollThrd*>(self)->PollingCycle();
+  if (SUCCEEDED(com)) CoUninitialize();
   return 0;
 }
 

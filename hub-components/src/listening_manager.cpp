@@ -35,6 +35,16 @@
 // could deadlock two sinks that unsubscribe each other, so there the last call under way
 // gives the sink back when it returns (a sink that unsubscribes itself stays referenced
 // until its own call ends).
+//
+// Apartments: a sink is subscribed on the hub's thread (under a COM runtime, the pointer is
+// a proxy that is valid in the hub's apartment only) and called from the listening class's
+// threads; a listening object is created on whichever thread settles the agent and may be
+// stopped from another. So neither pointer is kept as such: each goes into the Global
+// Interface Table on the thread that received or created it, and every call fetches it
+// there afresh, as a pointer valid on the calling thread. Giving a sink or a listening
+// object back is revoking its cookie, from whichever thread does it. The threads that call
+// through the table are in the multithreaded apartment (the pollers and the helper thread
+// that stops a class) or are the subscriber's.
 #include <windows.h>
 #include <atlbase.h>
 #include <auralink/agent_classes.h>
@@ -47,6 +57,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -67,25 +78,53 @@ struct DeliveryScope {
   DeliveryScope& operator=(const DeliveryScope&) = delete;
 };
 
-struct Subscription {
-  Subscription(LONG id, std::string agentName, IHubSink* subscriber)
-      : cid(id), agent(std::move(agentName)), sink(subscriber) {
-    sink->AddRef();
+// The Global Interface Table: what is kept there is fetched as a pointer valid in the
+// fetching thread's apartment. Failures leave a trace line.
+HRESULT Keep(IUnknown* object, REFIID iid, DWORD* cookie) {
+  CComPtr<IGlobalInterfaceTable> table;
+  HRESULT hr = table.CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER);
+  if (SUCCEEDED(hr)) hr = table->RegisterInterfaceInGlobal(object, iid, cookie);
+  if (FAILED(hr)) {
+    CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Unable to keep an interface for other threads (hr = 0x%08X)",
+                                       static_cast<unsigned>(hr));
   }
+  return hr;
+}
+
+template <typename Interface>
+HRESULT Fetch(DWORD cookie, CComPtr<Interface>& object) {
+  CComPtr<IGlobalInterfaceTable> table;
+  HRESULT hr = table.CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER);
+  if (SUCCEEDED(hr)) hr = table->GetInterfaceFromGlobal(cookie, __uuidof(Interface), reinterpret_cast<void**>(&object));
+  return hr;
+}
+
+void GiveBack(DWORD cookie) {
+  CComPtr<IGlobalInterfaceTable> table;
+  HRESULT hr = table.CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER);
+  if (SUCCEEDED(hr)) hr = table->RevokeInterfaceFromGlobal(cookie);
+  if (FAILED(hr)) {
+    CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Unable to give back the interface kept as %u (hr = 0x%08X)",
+                                       static_cast<unsigned>(cookie), static_cast<unsigned>(hr));
+  }
+}
+
+struct Subscription {
+  Subscription(LONG id, std::string agentName, DWORD sinkCookie) : cid(id), agent(std::move(agentName)), sink(sinkCookie) {}
   Subscription(const Subscription&) = delete;
   Subscription& operator=(const Subscription&) = delete;
 
-  // Under State::mutex: the sink to give back now, once the subscription is gone and no
-  // delivery that may release it is still calling it; null otherwise. Answers it once.
-  IHubSink* TakeReleasable(bool byUnsubscribe) {
-    if (active || released || callsUnderWay > 0 || releasedByUnsubscribe != byUnsubscribe) return nullptr;
+  // Under State::mutex: true when the sink is to be given back now, the subscription being
+  // gone and no delivery that may give it back still calling it. Answers true once.
+  bool TakeReleasable(bool byUnsubscribe) {
+    if (active || released || callsUnderWay > 0 || releasedByUnsubscribe != byUnsubscribe) return false;
     released = true;
-    return sink;
+    return true;
   }
 
   const LONG cid;
   const std::string agent;
-  IHubSink* const sink;
+  const DWORD sink;  // the sink's cookie in the Global Interface Table
   // All guarded by State::mutex.
   bool active = true;
   // An Unsubscribe outside a delivery is stopping the agent's listening class before it
@@ -106,7 +145,7 @@ struct AgentListener {
   // A thread is starting or stopping the agent's listening class; only that thread
   // changes `object`.
   bool busy = false;
-  CComPtr<IListening> object;
+  std::optional<DWORD> object;  // the listening object's cookie in the Global Interface Table
 };
 
 // Stop, Terminate and release an agent's listening class.
@@ -153,6 +192,32 @@ CComPtr<IListening> StartListening(const std::string& agent) {
   return object;
 }
 
+// StartListening, the object then kept in the Global Interface Table for the thread that
+// will stop it. Empty when it did not start.
+std::optional<DWORD> StartKeptListening(const std::string& agent) {
+  CComPtr<IListening> object = StartListening(agent);
+  if (!object) return std::nullopt;
+  DWORD cookie = 0;
+  if (FAILED(Keep(object, __uuidof(IListening), &cookie))) {
+    ShutDown(object.Detach(), agent);
+    return std::nullopt;
+  }
+  return cookie;
+}
+
+// Stops the agent's listening object kept as `cookie`, from this thread, and lets it go.
+void ShutDownKept(DWORD cookie, const std::string& agent) {
+  CComPtr<IListening> object;
+  HRESULT hr = Fetch(cookie, object);
+  if (SUCCEEDED(hr)) {
+    ShutDown(object.Detach(), agent);
+  } else {
+    CTraceUtils::GetInstance()->LogMsg(0, kComponent, "Agent %s: the listening class cannot be stopped (hr = 0x%08X)",
+                                       agent.c_str(), static_cast<unsigned>(hr));
+  }
+  GiveBack(cookie);
+}
+
 }  // namespace
 
 struct CListeningManager::State {
@@ -166,9 +231,9 @@ struct CListeningManager::State {
   std::map<std::string, AgentListener> listeners;  // nodes stay put; never erased
 
   // Under `lock`: ends the subscription at `found`. Outside a delivery it waits until no
-  // call into the sink is under way. `releasable` receives the sink to give back once the
-  // lock is released, or null when a call still under way gives it back.
-  SubscriptionPtr Withdraw(std::unique_lock<std::mutex>& lock, Table::iterator found, IHubSink*& releasable) {
+  // call into the sink is under way. `releasable` tells whether the sink is to be given
+  // back once the lock is released, or a call still under way gives it back.
+  SubscriptionPtr Withdraw(std::unique_lock<std::mutex>& lock, Table::iterator found, bool& releasable) {
     SubscriptionPtr subscription = std::move(found->second);
     byCid.erase(found);
     subscription->active = false;
@@ -190,14 +255,15 @@ struct CListeningManager::State {
     for (;;) {
       if (listener.subscriptions > 0 && !listener.object && started) {
         lock.unlock();
-        CComPtr<IListening> object = StartListening(agent);
+        std::optional<DWORD> object = StartKeptListening(agent);
         lock.lock();
-        started = object != nullptr;
-        listener.object = std::move(object);
+        started = object.has_value();
+        listener.object = object;
       } else if (listener.subscriptions == 0 && listener.object) {
-        IListening* retired = listener.object.Detach();
+        const DWORD retired = *listener.object;
+        listener.object.reset();
         lock.unlock();
-        ShutDown(retired, agent);
+        ShutDownKept(retired, agent);
         lock.lock();
       } else {
         break;
@@ -214,12 +280,13 @@ struct CListeningManager::State {
   bool SettleElsewhere(AgentListener& listener, const std::string& agent) {
     try {
       std::thread([this, &listener, agent] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // a start may create a new object
+        // It stops the class, and may start a new one, through the Global Interface Table.
+        const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         {
           std::unique_lock<std::mutex> lock(mutex);
           Settle(lock, listener, agent);
         }
-        CoUninitialize();
+        if (SUCCEEDED(com)) CoUninitialize();
       }).detach();
       return true;
     } catch (const std::system_error& error) {
@@ -248,11 +315,17 @@ int CListeningManager::Subscribe(const char* agentName, IHubSink* sink, LONG* ci
     return 0;
   }
   std::string agent = agentName;
+  // The sink as this thread was given it, for the threads that will deliver to it.
+  DWORD sinkCookie = 0;
+  if (FAILED(Keep(sink, __uuidof(IHubSink), &sinkCookie))) {
+    trace->LogMsg(0, kComponent, "Subscribe of the agent %s refused: the sink cannot be kept", agentName);
+    return 0;
+  }
   State& state = *state_;
   std::unique_lock<std::mutex> lock(state.mutex);
   AgentListener& listener = state.listeners[agent];
   const LONG id = ++state.lastCid;
-  state.byCid.emplace(id, std::make_shared<Subscription>(id, agent, sink));
+  state.byCid.emplace(id, std::make_shared<Subscription>(id, agent, sinkCookie));
   ++listener.subscriptions;
   if (listener.busy && deliveryDepth > 0) {
     // The busy thread starts a listening object for this subscription when it is done.
@@ -269,10 +342,10 @@ int CListeningManager::Subscribe(const char* agentName, IHubSink* sink, LONG* ci
     listener.busy = true;
     if (!state.Settle(lock, listener, agent)) {
       auto found = state.byCid.find(id);
-      IHubSink* releasable = nullptr;
+      bool releasable = false;
       if (found != state.byCid.end()) state.Withdraw(lock, found, releasable);
       lock.unlock();
-      if (releasable) releasable->Release();
+      if (releasable) GiveBack(sinkCookie);
       trace->LogMsg(0, kComponent, "Agent %s: subscription refused, the agent cannot listen", agent.c_str());
       return 0;
     }
@@ -306,29 +379,30 @@ int CListeningManager::Unsubscribe(LONG cid) {
     if (listener.subscriptions == 1 && listener.object) {
       // The last one: the class stops while this sink still receives what it indicates.
       listener.busy = true;
-      IListening* retired = listener.object.Detach();
+      const DWORD retired = *listener.object;
+      listener.object.reset();
       lock.unlock();
       trace->LogMsg(2, kComponent, "Agent %s: subscription %d is the last, listening stops before it goes",
                     agent.c_str(), static_cast<int>(cid));
-      ShutDown(retired, agent);
+      ShutDownKept(retired, agent);
       lock.lock();
-      IHubSink* releasable = nullptr;
-      state.Withdraw(lock, state.byCid.find(cid), releasable);
+      bool releasable = false;
+      SubscriptionPtr withdrawn = state.Withdraw(lock, state.byCid.find(cid), releasable);
       // Subscriptions recorded from inside deliveries meanwhile get a new listening object.
       state.Settle(lock, listener, agent);
       lock.unlock();
-      if (releasable) releasable->Release();
+      if (releasable) GiveBack(withdrawn->sink);
       trace->LogMsg(2, kComponent, "Agent %s: subscription %d removed", agent.c_str(), static_cast<int>(cid));
       return 1;
     }
     found = state.byCid.find(cid);
   }
-  IHubSink* releasable = nullptr;
-  state.Withdraw(lock, found, releasable);
+  bool releasable = false;
+  SubscriptionPtr withdrawn = state.Withdraw(lock, found, releasable);
   const bool stop = listener.subscriptions == 0 && listener.object && !listener.busy;
   if (stop) listener.busy = true;
   lock.unlock();
-  if (releasable) releasable->Release();
+  if (releasable) GiveBack(withdrawn->sink);
   trace->LogMsg(2, kComponent, "Agent %s: subscription %d removed", agent.c_str(), static_cast<int>(cid));
   if (!stop) return 1;
 
@@ -379,19 +453,25 @@ int CListeningManager::Indicate(const char* agentName, short operation, const ch
       if (!subscription->active) continue;
       ++subscription->callsUnderWay;
     }
-    // Each sink gets its own copies of the array pointers: the arrays stay ours.
-    SAFEARRAY* operationArray = operations.Get();
-    SAFEARRAY* keyArray = keys.Get();
-    SAFEARRAY* objectArray = objects.Get();
-    HRESULT hr = subscription->sink->Indicate(1, &operationArray, 1, &keyArray, 1, &objectArray);
-    IHubSink* releasable = nullptr;
+    // The sink as this thread may call it; let go before the call counts as returned.
+    CComPtr<IHubSink> sink;
+    HRESULT hr = Fetch(subscription->sink, sink);
+    if (SUCCEEDED(hr)) {
+      // Each sink gets its own copies of the array pointers: the arrays stay ours.
+      SAFEARRAY* operationArray = operations.Get();
+      SAFEARRAY* keyArray = keys.Get();
+      SAFEARRAY* objectArray = objects.Get();
+      hr = sink->Indicate(1, &operationArray, 1, &keyArray, 1, &objectArray);
+      sink.Release();
+    }
+    bool releasable = false;
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
       --subscription->callsUnderWay;
       releasable = subscription->TakeReleasable(false);
     }
     state_->callReturned.notify_all();
-    if (releasable) releasable->Release();
+    if (releasable) GiveBack(subscription->sink);
     if (FAILED(hr)) {
       refused = true;
       trace->LogMsg(2, kComponent, "Agent %s: sink of subscription %d refused operation %d (hr = 0x%08X)", agentName,

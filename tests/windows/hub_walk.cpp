@@ -4,17 +4,31 @@
 // Windows check runs it under Wine and on Linux over the same repository file and compares
 // the two outputs.
 //
+// With --listen it subscribes a sink of the multithreaded apartment for the instance
+// agent through the same hub instead, and changes an object of the repository every
+// second until the agent's listening class, polling the table from a thread of its own,
+// indicates one (within 60 s): the hub's apartment is neither the sink's nor the polling
+// thread's. The agent's trace goes to TRACE_FILE.
+//
 //   auralink-hub-walk OUTPUT_FILE
+//   auralink-hub-walk --listen TRACE_FILE
 //
 // Exit status 0 when every instance was read or refused as the hub refuses an object it
-// cannot describe, 1 otherwise.
+// cannot describe (with --listen: when an indication arrived and the subscription ended),
+// 1 otherwise.
 #include <windows.h>
 #include <objbase.h>
 
 #include <atlbase.h>
+#include <auralink/agent_trace.h>
+#include <auralink/conf_repository.h>
+#include <auralink/config_keys.h>
+#include <auralink/db_manager.h>
+#include <auralink/hub_sink.h>
 #include <auralink/interfaces.h>
 #include <auralink/payload_arrays.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -76,18 +90,81 @@ int Walk(const char* outputPath) {
   return failures == 0 && count > 0 ? 0 : 1;
 }
 
+class CountingSink : public CHubSink {
+ public:
+  int HandleOperation(LONG, BSTR id, BSTR stream) override {
+    SysFreeString(id);
+    SysFreeString(stream);
+    ++received_;
+    return 1;
+  }
+  int Received() const { return received_.load(); }
+
+ private:
+  std::atomic<int> received_{0};
+};
+
+int Listen(const char* tracePath) {
+  namespace config = auralink::config;
+  const char* agent = config::kInstanceAgent;
+  CConfRepositoryManager::GetInstance()->SetStr(config::AgentKey(agent).c_str(), config::kLogFileName, tracePath);
+  StartAgentTrace(agent);
+  // The registered table entry, polled every second rather than every minute.
+  const std::string table = config::PollingTableKey(agent, config::kManagedObjectsKey);
+  if (!CConfRepositoryManager::GetInstance()->SetStr(table.c_str(), config::kRefreshTime, "1")) {
+    std::printf("cannot set the poll interval of %s\n", table.c_str());
+    return 1;
+  }
+  std::string failure;
+  DBManager repository(config::kDefaultDatabase, nullptr, &failure);
+  if (repository.OpenDb()) return std::printf("cannot open the repository: %s\n", failure.c_str()), 1;
+
+  CLSID clsid{};
+  HRESULT hr = CLSIDFromProgID(L"Touchpoint.Hub", &clsid);
+  if (FAILED(hr)) return Fail("Touchpoint.Hub is not registered", hr);
+  CComPtr<IHub> hub;
+  hr = hub.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER);
+  if (FAILED(hr)) return Fail("cannot create Touchpoint.Hub from the multithreaded apartment", hr);
+  hr = hub->SetAgentName(CComBSTR(agent));
+  if (FAILED(hr)) return Fail("SetAgentName failed", hr);
+  CountingSink sink;
+  LONG cid = 0;
+  hr = hub->Subscribe(&sink, &cid);
+  if (FAILED(hr)) return Fail("Subscribe failed", hr);
+
+  // The poller's first snapshot is its baseline; a change made before it is not seen, so
+  // the same object changes again each second.
+  int seconds = 0;
+  for (; seconds < 60 && sink.Received() == 0; ++seconds) {
+    char update[160];
+    std::snprintf(update, sizeof update,
+                  "UPDATE tng_managedobject SET date_modify = '2031-01-01 00:%02d:%02d' "
+                  "WHERE rowid = (SELECT MIN(rowid) FROM tng_managedobject)",
+                  seconds / 60, seconds % 60);
+    std::vector<TabEntry> rows;
+    std::vector<std::string> columns;
+    if (repository.MakeQuery(update, rows, columns)) return std::printf("update refused: %s\n", failure.c_str()), 1;
+    Sleep(1000);
+  }
+  const int received = sink.Received();
+  hr = hub->Unsubscribe(cid);
+  std::printf("%d indication(s) after %d s; Unsubscribe: 0x%08X\n", received, seconds, static_cast<unsigned>(hr));
+  return received > 0 && SUCCEEDED(hr) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::printf("usage: auralink-hub-walk OUTPUT_FILE\n");
+  const bool listen = argc == 3 && std::string(argv[1]) == "--listen";
+  if (argc != 2 && !listen) {
+    std::printf("usage: auralink-hub-walk OUTPUT_FILE | --listen TRACE_FILE\n");
     return 2;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
     std::printf("CoInitializeEx failed\n");
     return 1;
   }
-  const int status = Walk(argv[1]);
+  const int status = listen ? Listen(argv[2]) : Walk(argv[1]);
   CoUninitialize();
   return status;
 }

@@ -11,6 +11,7 @@
 // at once. The compact snapshots belong to the polling thread alone.
 #include <auralink/db_poll_thread.h>
 #include <auralink/trace_utils.h>
+#include <objbase.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -151,7 +152,13 @@ int DbPollThrd::Start() {
   }
   stopping_ = false;
   try {
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+      // Changes go to the hub's sinks from this thread, which joins the multithreaded
+      // apartment to reach them.
+      const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      Run();
+      if (SUCCEEDED(com)) CoUninitialize();
+    });
   } catch (const std::system_error& error) {
     CTraceUtils::GetInstance()->LogMsg(0, kComponent, "The polling thread of the table %s cannot be created: %s",
                                        tableName_.c_str(), error.what());

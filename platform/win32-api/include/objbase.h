@@ -1,6 +1,7 @@
 // The COM runtime for in-process servers.
 #pragma once
 #include "oaidl.h"
+#include "objidl.h"
 #include "oleauto.h"
 #include "winreg.h"
 

@@ -68,3 +68,66 @@ TEST(ComApartment, ThreadEndingInsideTheMultithreadedApartmentLeavesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+IGlobalInterfaceTable* CreateGlobalInterfaceTable() {
+  IGlobalInterfaceTable* table = nullptr;
+  EXPECT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
+                             reinterpret_cast<void**>(&table)),
+            S_OK);
+  return table;
+}
+
+TEST(ComApartment, GlobalInterfaceTableKeepsAnInterfaceForEveryThreadUntilRevoked) {
+  std::thread([] {
+    IGlobalInterfaceTable* table = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_IGlobalInterfaceTable,
+                               reinterpret_cast<void**>(&table)),
+              CO_E_NOTINITIALIZED);
+  }).join();
+
+  auralink::testing::ComScope mta(COINIT_MULTITHREADED);
+  IGlobalInterfaceTable* table = CreateGlobalInterfaceTable();
+  ASSERT_TRUE(table);
+  auralink::testing::TestOuter object;  // answers IUnknown only; counts its references
+  DWORD cookie = 0, other = 0;
+  EXPECT_EQ(table->RegisterInterfaceInGlobal(&object, IID_IClassFactory, &cookie), E_NOINTERFACE);
+  EXPECT_EQ(cookie, 0u);
+  EXPECT_EQ(object.refs, 1);
+  EXPECT_EQ(table->RegisterInterfaceInGlobal(nullptr, IID_IUnknown, &cookie), E_INVALIDARG);
+  ASSERT_EQ(table->RegisterInterfaceInGlobal(&object, IID_IUnknown, &cookie), S_OK);
+  ASSERT_EQ(table->RegisterInterfaceInGlobal(&object, IID_IUnknown, &other), S_OK);
+  EXPECT_NE(cookie, 0u);
+  EXPECT_NE(cookie, other);
+  EXPECT_EQ(object.refs, 3);
+
+  // Fetched on a thread of its own apartment, and on a thread of another.
+  for (DWORD model : {COINIT_MULTITHREADED, COINIT_APARTMENTTHREADED}) {
+    std::thread([&] {
+      auralink::testing::ComScope scope(model);
+      IGlobalInterfaceTable* same = CreateGlobalInterfaceTable();
+      IUnknown* fetched = nullptr;
+      ASSERT_EQ(same->GetInterfaceFromGlobal(cookie, IID_IUnknown, reinterpret_cast<void**>(&fetched)), S_OK);
+      EXPECT_EQ(fetched, static_cast<IUnknown*>(&object));
+      EXPECT_EQ(object.refs, 4);
+      fetched->Release();
+      EXPECT_EQ(same->GetInterfaceFromGlobal(cookie, IID_IClassFactory, reinterpret_cast<void**>(&fetched)),
+                E_NOINTERFACE);
+      EXPECT_EQ(fetched, nullptr);
+      same->Release();
+    }).join();
+  }
+
+  EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), S_OK);
+  EXPECT_EQ(object.refs, 2);
+  IUnknown* fetched = reinterpret_cast<IUnknown*>(&object);
+  EXPECT_EQ(table->GetInterfaceFromGlobal(cookie, IID_IUnknown, reinterpret_cast<void**>(&fetched)), E_INVALIDARG);
+  EXPECT_EQ(fetched, nullptr);
+  EXPECT_EQ(table->RevokeInterfaceFromGlobal(cookie), E_INVALIDARG);
+  EXPECT_EQ(table->RevokeInterfaceFromGlobal(other), S_OK);
+  EXPECT_EQ(object.refs, 1);
+  table->Release();
+}
+
+}  // namespace

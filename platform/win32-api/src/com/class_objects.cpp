@@ -160,6 +160,12 @@ HRESULT CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContex
     return E_INVALIDARG;
   }
   *ppv = nullptr;
+  // The runtime's own table is no registered class.
+  if (IsEqualCLSID(rclsid, CLSID_StdGlobalInterfaceTable)) {
+    if (!auralink::platform::com::IsComUsableOnThisThread()) return CO_E_NOTINITIALIZED;
+    if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+    return auralink::platform::com::TheGlobalInterfaceTable()->QueryInterface(riid, ppv);
+  }
   IClassFactory* factory = nullptr;
   HRESULT hr = CoGetClassObject(rclsid, dwClsContext, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) return hr;

@@ -2,6 +2,7 @@
 #pragma once
 #include <string>
 
+#include <objbase.h>
 #include <windows.h>
 #include <auralink/platform/error_text.h>
 
@@ -11,6 +12,9 @@ namespace auralink::platform::com {
 // thread of the process keeps the multithreaded apartment open (which every thread then
 // belongs to implicitly, as on Windows).
 bool IsComUsableOnThisThread();
+
+// The process's Global Interface Table (CLSID_StdGlobalInterfaceTable).
+IGlobalInterfaceTable* TheGlobalInterfaceTable();
 
 // The text behind LastComFailureText of the calling thread.
 void SetComFailureText(std::string text);
