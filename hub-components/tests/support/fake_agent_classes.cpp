@@ -2,6 +2,7 @@
 #include "fake_agent_classes.h"
 
 #include <windows.h>
+#include <objbase.h>
 #include <atlbase.h>
 #include <atlcom.h>
 #include <auralink/hub_components.h>
@@ -204,6 +205,9 @@ class ATL_NO_VTABLE CFakeListening
     if (Holds(agent_, kAgentTickingWord) && !ticker_.joinable()) {
       running_ = true;
       ticker_ = std::thread([this] {
+        // As the real listening classes' threads: in the multithreaded apartment, where the
+        // listening manager fetches the subscribed sinks.
+        const bool com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
         for (int tick = 0; running_; ++tick) {
           std::string text = "tick " + std::to_string(tick);
           CListeningManager::GetInstance()->Indicate(agent_.c_str(), 7, "", text.c_str());
@@ -213,6 +217,7 @@ class ATL_NO_VTABLE CFakeListening
           int result = CListeningManager::GetInstance()->Indicate(agent_.c_str(), 7, "", "last words");
           Note("Listening.last words " + agent_ + " " + std::to_string(result));
         }
+        if (com) CoUninitialize();
       });
     }
     return S_OK;
