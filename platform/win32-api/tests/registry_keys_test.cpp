@@ -1,6 +1,7 @@
 // Keys: names, enumeration, deletion, handles and the HKEY_CLASSES_ROOT view.
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <windows.h>
 #include <winreg.h>
 
 #include "registry_test_helpers.h"

@@ -1,6 +1,7 @@
 // Values: sizes, types, default values and the buffer contract of the query functions.
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <windows.h>
 #include <winreg.h>
 
 #include <cstring>
