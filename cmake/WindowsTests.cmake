@@ -10,7 +10,7 @@ set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
 # What does not run on Windows, each with the reason: a test program (neither built nor
 # registered; its folder's own commands ask AURALINK_TEST_SKIPPED_<program>), or cases of
-# one as "<program>:<gtest pattern>".
+# one as "<program>:<gtest pattern>". A reason holds no semicolon: CMake would split the list there.
 set(sqlite_repository "the stand-in repository is SQLite with our dialect extension, built for Linux only")
 set(java_vm "a Java VM, which Debian does not ship for Windows")
 set(AURALINK_WINDOWS_SKIPPED_TESTS
@@ -24,6 +24,11 @@ set(AURALINK_WINDOWS_SKIPPED_TESTS
   zeltlisten_tests "${java_vm}"
   quillon_registration_tests:*ARegistryThatCannotBeWritten* "makes the Linux platform's registry file unwritable"
   zeltsetup_tests "runs zeltsetup as a child process, which does not inherit the sandbox's registry redirection (the Wine check runs zeltsetup.exe in its own prefix instead)"
+  platform_api_contract_tests:RegistryKeys.SubkeysEnumerateSortedAndValuesInCreationOrder "Wine lists values sorted by name and compares subkey names in lower case, where Windows lists values in creation order and compares subkey names in upper case"
+  platform_api_contract_tests:RegistryKeys.AccessRightsOfAHandleAreEnforced "Wine creates a subkey through a handle without KEY_CREATE_SUB_KEY, which Windows refuses with ERROR_ACCESS_DENIED"
+  platform_api_contract_tests:RegistryKeys.ClassesRootIsAViewOfSoftwareClasses "the sandbox redirects HKEY_LOCAL_MACHINE but not HKEY_CLASSES_ROOT on Windows, so the view cannot be seen there"
+  platform_api_contract_tests:RegistryKeys.KeysBeyondWindowsLimitsAreRefusedAndWriteNothing "counts levels from the hive and compares the Linux platform's registry file, while on Windows the sandbox's redirected hives lie several levels down and are no file"
+  platform_api_contract_tests:TextConversion.UnencodableWideCharactersBecomeReplacements "Wine's WideCharToMultiByte takes lpUsedDefaultChar for CP_UTF8, which Windows refuses with ERROR_INVALID_PARAMETER"
 )
 set(skipped_report "")
 while(AURALINK_WINDOWS_SKIPPED_TESTS)

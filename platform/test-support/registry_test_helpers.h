@@ -1,5 +1,6 @@
 // Small helpers for the registry tests: keys that close themselves and typed values.
 #pragma once
+#include <windows.h>
 #include <winreg.h>
 
 #include <optional>

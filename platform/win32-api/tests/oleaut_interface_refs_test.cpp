@@ -1,6 +1,7 @@
 // Interface pointers in variants and arrays: every copy holds one reference, every
 // release gives exactly one back.
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <oleauto.h>
 
 namespace {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <oleauto.h>
 
 #include <string>
@@ -38,12 +39,14 @@ TEST(VariantOwnership, ClearFreesWhatItOwnsAndByRefOwnsNothing) {
   v.vt = VT_ARRAY | VT_VARIANT;
   v.parray = nullptr;
   EXPECT_EQ(VariantClear(&v), S_OK);
-  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);
+#ifndef _WIN32
+  EXPECT_EQ(VariantClear(nullptr), E_INVALIDARG);  // Windows does not check, it faults
+#endif
 }
 
 TEST(VariantOwnership, UnknownTypesAreRefusedAndLeftAlone) {
-  for (VARTYPE bad : {VARTYPE(0x7FF), VARTYPE(VT_VARIANT), VARTYPE(VT_ARRAY | VT_EMPTY), VARTYPE(VT_BYREF | VT_NULL),
-                      VARTYPE(0x8000 | VT_I4)}) {
+  for (VARTYPE bad :
+       {VARTYPE(0x7FF), VARTYPE(VT_ARRAY | VT_EMPTY), VARTYPE(VT_BYREF | VT_NULL), VARTYPE(0x8000 | VT_I4)}) {
     VARIANT v;
     v.vt = bad;
     EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << bad;
@@ -51,6 +54,14 @@ TEST(VariantOwnership, UnknownTypesAreRefusedAndLeftAlone) {
     OwnedVariant dest;
     EXPECT_EQ(VariantCopy(&dest, &v), DISP_E_BADVARTYPE) << bad;
   }
+  // No value has a plain VT_VARIANT, but Windows copies and clears one as holding nothing.
+  VARIANT plain;
+  plain.vt = VT_VARIANT;
+  OwnedVariant dest;
+  EXPECT_EQ(VariantCopy(&dest, &plain), S_OK);
+  EXPECT_EQ(dest.vt, VT_VARIANT);
+  EXPECT_EQ(VariantClear(&plain), S_OK);
+  EXPECT_EQ(plain.vt, VT_EMPTY);
 }
 
 TEST(VariantCopy, DeepCopiesStringsAndArraysAfterClearingTheDestination) {
@@ -75,7 +86,10 @@ TEST(VariantCopy, DeepCopiesStringsAndArraysAfterClearingTheDestination) {
   VARIANT nullString = Bstr(nullptr);
   ASSERT_EQ(VariantCopy(&dest, &nullString), S_OK);
   EXPECT_EQ(dest.vt, VT_BSTR);
-  EXPECT_EQ(dest.bstrVal, nullptr);
+  EXPECT_EQ(SysStringLen(dest.bstrVal), 0u);
+#ifndef _WIN32
+  EXPECT_EQ(dest.bstrVal, nullptr);  // Wine copies an empty string instead; null and empty mean the same
+#endif
 }
 
 TEST(VariantCopy, IndirectCopiesDereferenceAndOwnTheResult) {
@@ -106,8 +120,10 @@ TEST(VariantCopy, IndirectCopiesDereferenceAndOwnTheResult) {
   EXPECT_EQ(Text(plain.bstrVal), L"inner");
   EXPECT_NE(plain.bstrVal, inner.bstrVal);
   VariantClear(&inner);
+#ifndef _WIN32
   ref.pvarVal = nullptr;
-  EXPECT_EQ(VariantCopyInd(&plain, &ref), E_INVALIDARG);
+  EXPECT_EQ(VariantCopyInd(&plain, &ref), E_INVALIDARG);  // Windows does not check, it faults
+#endif
 }
 
 TEST(VariantChangeType, ValuesBecomeDecimalText) {

@@ -1,12 +1,22 @@
 // Keys: names, enumeration, deletion, handles and the HKEY_CLASSES_ROOT view.
 #include <gtest/gtest.h>
 #include <test_sandbox.h>
+#include <windows.h>
 #include <winreg.h>
 
 #include "registry_test_helpers.h"
 
 using auralink::testing::TestSandbox;
 using namespace registry_test;
+
+namespace {
+// Wide text in the ANSI code page, as the A functions take it (UTF-8 on Linux, mostly 1252 on Windows).
+std::string Ansi(const wchar_t* text) {
+  char ansi[64] = {};
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, -1, ansi, sizeof ansi, nullptr, nullptr);
+  return size > 0 ? std::string(ansi) : std::string();
+}
+}  // namespace
 
 TEST(RegistryKeys, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
   TestSandbox sandbox;
@@ -27,10 +37,10 @@ TEST(RegistryKeys, NamesAreCaseInsensitiveAndKeepTheirFirstSpelling) {
   EXPECT_EQ(ValueNames(auralink), std::vector<std::string>{"TraceLevel"});
   EXPECT_EQ(GetDword(auralink, "tracelevel"), 2u);
 
-  // Non-ASCII letters fold too (UTF-8).
-  ASSERT_EQ(Create(auralink, "Ärger", umlaut), ERROR_SUCCESS);
-  ASSERT_EQ(Open(auralink, "äRGER", umlautAgain), ERROR_SUCCESS);
-  EXPECT_EQ(SubkeyNames(auralink), std::vector<std::string>{"Ärger"});
+  // Non-ASCII letters fold too.
+  ASSERT_EQ(Create(auralink, Ansi(L"\u00C4rger").c_str(), umlaut), ERROR_SUCCESS);
+  ASSERT_EQ(Open(auralink, Ansi(L"\u00E4RGER").c_str(), umlautAgain), ERROR_SUCCESS);
+  EXPECT_EQ(SubkeyNames(auralink), std::vector<std::string>{Ansi(L"\u00C4rger")});
 }
 
 TEST(RegistryKeys, SubkeysEnumerateSortedAndValuesInCreationOrder) {
@@ -67,7 +77,11 @@ TEST(RegistryKeys, SubkeysEnumerateSortedAndValuesInCreationOrder) {
   EXPECT_EQ(values, 3u);
   EXPECT_EQ(longestSubkey, 6u);  // "_under"
   EXPECT_EQ(longestValueName, 1u);
-  EXPECT_EQ(largestData, 8u);  // "changed" and its zero
+#ifdef _WIN32
+  EXPECT_EQ(largestData, 16u);  // "changed" and its zero, as stored: UTF-16
+#else
+  EXPECT_EQ(largestData, 8u);  // "changed" and its zero, as stored: UTF-8
+#endif
 }
 
 TEST(RegistryKeys, DeleteKeyRefusesChildrenWhileDeleteTreeTakesAll) {

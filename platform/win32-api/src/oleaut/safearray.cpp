@@ -156,9 +156,13 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
   return psa;
 }
 
+// Windows marks arrays made here (its descriptor and data share one block); the marker says
+// how the array was made, so copies do not carry it.
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
   SAFEARRAYBOUND bound{cElements, lLbound};
-  return SafeArrayCreate(vt, 1, &bound);
+  SAFEARRAY* psa = SafeArrayCreate(vt, 1, &bound);
+  if (psa) psa->fFeatures |= FADF_CREATEVECTOR;
+  return psa;
 }
 
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
@@ -293,7 +297,7 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   if (!psa) return S_OK;
   if (psa->cDims == 0 || !psa->pvData || psa->cbElements == 0) return E_INVALIDARG;
   size_t cells = CellsOf(psa);
-  USHORT features = psa->fFeatures & ~kCallerOwnedData;
+  USHORT features = psa->fFeatures & ~(kCallerOwnedData | FADF_CREATEVECTOR);
   SAFEARRAY* copy = AllocateArray(psa->cDims, features, psa->cbElements, cells);
   if (!copy) return E_OUTOFMEMORY;
   std::memcpy(BlockOf(copy), BlockOf(psa), kHiddenBytes);

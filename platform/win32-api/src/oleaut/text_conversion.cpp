@@ -140,10 +140,11 @@ extern "C" {
 
 int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte, LPWSTR lpWideCharStr,
                         int cchWideChar) {
-  if (!IsUtf8CodePage(CodePage) || !lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
+  if (!IsUtf8CodePage(CodePage) || !lpMultiByteStr || cbMultiByte == 0 || cchWideChar < 0 ||
       (cchWideChar > 0 && !lpWideCharStr))
     return Fail(ERROR_INVALID_PARAMETER);
-  size_t length = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
+  // Windows takes every negative length as -1: the text up to and with its terminator.
+  size_t length = cbMultiByte < 0 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
   bool invalid = false;
   size_t needed = DecodeUtf8<false>(lpMultiByteStr, length, nullptr, invalid);
   if (invalid && (dwFlags & MB_ERR_INVALID_CHARS)) return Fail(ERROR_NO_UNICODE_TRANSLATION);
@@ -159,11 +160,11 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
 int WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
                         int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
   bool utf8 = CodePage == CP_UTF8;
-  if (!IsUtf8CodePage(CodePage) || !lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0 ||
+  if (!IsUtf8CodePage(CodePage) || !lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 ||
       (cbMultiByte > 0 && !lpMultiByteStr) || (utf8 && (lpDefaultChar || lpUsedDefaultChar)))
     return Fail(ERROR_INVALID_PARAMETER);
   std::string_view replacement = utf8 ? kUtf8Replacement : lpDefaultChar ? std::string_view(lpDefaultChar, 1) : "?";
-  size_t length = cchWideChar == -1 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
+  size_t length = cchWideChar < 0 ? std::wcslen(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
   bool invalid = false;
   size_t needed = EncodeUtf8<false>(lpWideCharStr, length, nullptr, replacement, invalid);
   if (lpUsedDefaultChar) *lpUsedDefaultChar = invalid ? TRUE : FALSE;

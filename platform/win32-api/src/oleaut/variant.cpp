@@ -32,6 +32,9 @@ bool IsValidVartype(VARTYPE vt) {
   return base != VT_EMPTY && base != VT_NULL;
 }
 
+// No value has a plain VT_VARIANT, yet Windows clears and copies one as holding nothing.
+bool IsClearableVartype(VARTYPE vt) { return vt == VT_VARIANT || IsValidVartype(vt); }
+
 bool IsInterface(VARTYPE vt) { return vt == VT_UNKNOWN || vt == VT_DISPATCH; }
 
 // Bytes that a VT_BYREF variant of this base type points at.
@@ -257,7 +260,7 @@ void VariantInit(VARIANTARG* pvarg) {
 // by-reference variant owns nothing.
 HRESULT VariantClear(VARIANTARG* pvarg) {
   if (!pvarg) return E_INVALIDARG;
-  if (!IsValidVartype(pvarg->vt)) return DISP_E_BADVARTYPE;
+  if (!IsClearableVartype(pvarg->vt)) return DISP_E_BADVARTYPE;
   if (!(pvarg->vt & VT_BYREF)) {
     if (pvarg->vt & VT_ARRAY) {
       HRESULT hr = SafeArrayDestroy(pvarg->parray);
@@ -275,7 +278,7 @@ HRESULT VariantClear(VARIANTARG* pvarg) {
 // On failure the destination is left empty, never sharing the source's resources.
 HRESULT VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc) {
   if (!pvargDest || !pvargSrc) return E_INVALIDARG;
-  if (!IsValidVartype(pvargSrc->vt)) return DISP_E_BADVARTYPE;
+  if (!IsClearableVartype(pvargSrc->vt)) return DISP_E_BADVARTYPE;
   if (pvargDest == pvargSrc) return S_OK;
   HRESULT hr = VariantClear(pvargDest);
   if (FAILED(hr)) return hr;

@@ -195,7 +195,7 @@ LSTATUS RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
 LSTATUS RegCloseKey(HKEY hKey) { return HandleTable::Instance().Remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE; }
 
 LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  if (!lpData && cbData != 0) return ERROR_INVALID_PARAMETER;
+  if (!lpData && cbData != 0) return ERROR_NOACCESS;  // Windows faults reading the data
   const std::string_view name = ValueName(lpValueName);
   if (ValueNameFault(name)) return ERROR_INVALID_PARAMETER;
   OpenKey key;

@@ -117,7 +117,8 @@ Key& CreateKey(Tree& tree, const KeyPath& path, bool& created) {
 
 std::vector<BYTE> StoredData(DWORD type, const BYTE* data, size_t size) {
   std::vector<BYTE> stored(data, data + size);
-  if ((type == REG_SZ || type == REG_EXPAND_SZ) && (stored.empty() || stored.back() != 0)) stored.push_back(0);
+  // Empty data stays empty, as on Windows.
+  if ((type == REG_SZ || type == REG_EXPAND_SZ) && !stored.empty() && stored.back() != 0) stored.push_back(0);
   return stored;
 }
 

@@ -54,6 +54,7 @@ constexpr Message kMessages[] = {
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_MR_MID_NOT_FOUND,
      "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {ERROR_NOACCESS, "Invalid access to memory location."},
     {ERROR_BADDB, "The configuration registry database is corrupt."},
     {ERROR_BADKEY, "The configuration registry key is invalid."},
     {ERROR_CANTOPEN, "The configuration registry key could not be opened."},
