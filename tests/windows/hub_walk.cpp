@@ -39,20 +39,27 @@ int Fail(const char* what, HRESULT hr) {
   return 1;
 }
 
-int Walk(const char* outputPath) {
+// "Touchpoint.Hub" created by its ProgID from the multithreaded apartment, for `agent`:
+// 0, or 1 after printing what failed.
+int CreateHub(const char* agent, CComPtr<IHub>& hub) {
   CLSID clsid{};
   HRESULT hr = CLSIDFromProgID(L"Touchpoint.Hub", &clsid);
   if (FAILED(hr)) return Fail("Touchpoint.Hub is not registered", hr);
-  CComPtr<IHub> hub;
   hr = hub.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER);
   if (FAILED(hr)) return Fail("cannot create Touchpoint.Hub from the multithreaded apartment", hr);
-  hr = hub->SetAgentName(CComBSTR("QuillonLst"));
+  hr = hub->SetAgentName(CComBSTR(agent));
   if (FAILED(hr)) return Fail("SetAgentName failed", hr);
+  return 0;
+}
+
+int Walk(const char* outputPath) {
+  CComPtr<IHub> hub;
+  if (CreateHub("QuillonLst", hub)) return 1;
 
   LONG count = 0;
   auralink::PayloadArray ids;
   SAFEARRAY* parameterSet = nullptr;
-  hr = hub->EnumInstances(CComBSTR(""), 0, &parameterSet, &count, ids.Receive());
+  HRESULT hr = hub->EnumInstances(CComBSTR(""), 0, &parameterSet, &count, ids.Receive());
   if (FAILED(hr)) return Fail("EnumInstances failed", hr);
 
   std::FILE* output = std::fopen(outputPath, "wb");
@@ -119,17 +126,11 @@ int Listen(const char* tracePath) {
   DBManager repository(config::kDefaultDatabase, nullptr, &failure);
   if (repository.OpenDb()) return std::printf("cannot open the repository: %s\n", failure.c_str()), 1;
 
-  CLSID clsid{};
-  HRESULT hr = CLSIDFromProgID(L"Touchpoint.Hub", &clsid);
-  if (FAILED(hr)) return Fail("Touchpoint.Hub is not registered", hr);
   CComPtr<IHub> hub;
-  hr = hub.CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER);
-  if (FAILED(hr)) return Fail("cannot create Touchpoint.Hub from the multithreaded apartment", hr);
-  hr = hub->SetAgentName(CComBSTR(agent));
-  if (FAILED(hr)) return Fail("SetAgentName failed", hr);
+  if (CreateHub(agent, hub)) return 1;
   CountingSink sink;
   LONG cid = 0;
-  hr = hub->Subscribe(&sink, &cid);
+  HRESULT hr = hub->Subscribe(&sink, &cid);
   if (FAILED(hr)) return Fail("Subscribe failed", hr);
 
   // The poller's first snapshot is its baseline; a change made before it is not seen, so
