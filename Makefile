@@ -52,7 +52,7 @@ windows: build windows-deps
 test-windows: deps windows-deps
 	$(WINDOWS_CMAKE) -DAURALINK_WINDOWS_TESTS=ON
 	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
-	scripts/windows-tests.sh $(WINDOWS_BUILD_DIR) -j $(JOBS)
+	scripts/windows-tests.sh $(WINDOWS_BUILD_DIR)
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DAURALINK_SANITIZE=$(SANITIZE)
